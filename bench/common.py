@@ -1,0 +1,25 @@
+"""Shared timing helpers for the benchmarks: every figure is a ratio to a
+baseline measured in the same run, so machines and loads compare."""
+import timeit
+
+
+def per_call(stmt, setup="pass", globals=None, number=200_000, repeat=7):
+    """Best time per execution of `stmt`, in seconds."""
+    timer = timeit.Timer(stmt, setup=setup, globals=globals)
+    return min(timer.repeat(repeat=repeat, number=number)) / number
+
+
+def report(title, rows, baseline_name):
+    """Prints `rows` (name, seconds, limit or None) as ratios to the baseline row."""
+    base = dict((name, t) for name, t, _ in rows)[baseline_name]
+    print(title)
+    failures = []
+    for name, t, limit in rows:
+        ratio = t / base
+        mark = ""
+        if limit is not None:
+            mark = f"  (limit {limit:.1f}x)" + ("" if ratio <= limit else "  OVER")
+            if ratio > limit:
+                failures.append(name)
+        print(f"  {name:<48} {ratio:6.2f}x{mark}")
+    return failures

@@ -1,0 +1,114 @@
+// Argument binding for METH_FASTCALL | METH_KEYWORDS methods and for __new__.
+//
+// A Params object is declared once per callable from its text signature's
+// parameter list; the same list yields the __text_signature__ doc, the
+// parameter names used in errors and the defaults:
+//
+//     kit::Params seek_params{kit::as_method, "seek", {"beat"}};
+//     kit::Params new_params{kit::as_constructor, "TransportClock", {"bpm=120.0"}};
+//
+// Args binds one call against it (positional or keyword, missing, duplicate
+// and unknown arguments) and converts each argument by position, applying the
+// signature's default when it was not given. Convert arguments in separate
+// statements, left to right: C++ leaves the order of function arguments open.
+#pragma once
+
+#include <array>
+#include <initializer_list>
+#include <string>
+
+#include "kit/convert.hpp"
+
+namespace tamlor::py::kit {
+
+enum class Kind { method, static_method, constructor };
+inline constexpr Kind as_method = Kind::method;
+inline constexpr Kind as_static = Kind::static_method;
+inline constexpr Kind as_constructor = Kind::constructor;
+
+class Params {
+public:
+    static constexpr int max_params = 8;
+
+    // Each parameter is "name" or "name=default", as the signature shows it.
+    Params(Kind kind, const char* function, std::initializer_list<const char*> params);
+
+    // "seek($self, beat)\n--\n\n": the doc string that carries the text signature.
+    const char* doc() const { return doc_.c_str(); }
+    const char* function() const { return function_.c_str(); }
+    bool is_static() const { return kind_ == Kind::static_method; }
+    int count() const { return count_; }
+    const char* name(int i) const { return names_[i].c_str(); }
+    bool has_default(int i) const { return has_default_[i]; }
+    const std::string& default_text(int i) const { return defaults_[i]; }
+    double default_f64(int i) const { return default_f64_[i]; }
+    unsigned long long default_u64(int i) const { return default_u64_[i]; }
+
+    // Interned parameter names, made on first use, for pointer comparison.
+    PyObject* key(int i);
+
+private:
+    Kind kind_;
+    std::string function_;
+    std::string doc_;
+    int count_ = 0;
+    std::array<std::string, max_params> names_;
+    std::array<bool, max_params> has_default_{};
+    std::array<std::string, max_params> defaults_;
+    std::array<double, max_params> default_f64_{};
+    std::array<unsigned long long, max_params> default_u64_{};
+    std::array<PyObject*, max_params> keys_{};
+};
+
+class Args {
+public:
+    // Vectorcall form (METH_FASTCALL | METH_KEYWORDS).
+    Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+    // tp_new form (argument tuple and keyword dict, either may be null).
+    Args(Params& params, PyObject* args, PyObject* kwargs);
+
+    // The argument object (borrowed), or null when it was not given.
+    PyObject* operator[](int i) const { return values_[i]; }
+    bool given(int i) const { return values_[i] != nullptr; }
+    const char* name(int i) const { return params_.name(i); }
+
+    double f64(int i) const { return given(i) ? to_f64(values_[i], name(i)) : params_.default_f64(i); }
+    float f32(int i) const { return static_cast<float>(f64(i)); }
+    std::uint8_t u8(int i) const { return given(i) ? to_u8(values_[i], name(i)) : static_cast<std::uint8_t>(params_.default_u64(i)); }
+    std::uint16_t u16(int i) const { return given(i) ? to_u16(values_[i], name(i)) : static_cast<std::uint16_t>(params_.default_u64(i)); }
+    std::uint32_t u32(int i) const { return given(i) ? to_u32(values_[i], name(i)) : static_cast<std::uint32_t>(params_.default_u64(i)); }
+    std::uint64_t u64(int i) const { return given(i) ? to_u64(values_[i], name(i)) : params_.default_u64(i); }
+    std::size_t usize(int i) const { return static_cast<std::size_t>(u64(i)); }
+    bool boolean(int i) const { return given(i) ? to_bool(values_[i], name(i)) : params_.default_text(i) == "True"; }
+    std::string str(int i) const;
+    template <class T>
+    T instance(int i) const { return to_instance<T>(values_[i], name(i)); }
+    std::vector<float> f32_vector(int i) const { return to_f32_vector(values_[i], name(i)); }
+
+    // Conversion chosen by the C++ type, for the generic method wrappers.
+    template <class V>
+    V get(int i) const;
+
+private:
+    void bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs);
+    void finish();
+
+    Params& params_;
+    std::array<PyObject*, Params::max_params> values_;  // the first count() are set
+};
+
+template <class V>
+V Args::get(int i) const {
+    using U = std::remove_cvref_t<V>;
+    if constexpr (std::is_same_v<U, double>) return f64(i);
+    else if constexpr (std::is_same_v<U, float>) return f32(i);
+    else if constexpr (std::is_same_v<U, bool>) return boolean(i);
+    else if constexpr (std::is_same_v<U, std::uint8_t>) return u8(i);
+    else if constexpr (std::is_same_v<U, std::uint16_t>) return u16(i);
+    else if constexpr (std::is_same_v<U, std::uint32_t>) return u32(i);
+    else if constexpr (std::is_same_v<U, std::uint64_t>) return u64(i);
+    else if constexpr (std::is_same_v<U, std::string>) return str(i);
+    else return instance<U>(i);
+}
+
+}  // namespace tamlor::py::kit

@@ -1,0 +1,240 @@
+// The binding kit's core: the exception boundary, the instance layout, borrow
+// guards, thread affinity and type creation. Every class of the module uses
+// these the same way; nothing here knows about a particular class.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+namespace tamlor::py::kit {
+
+// ---------------------------------------------------------------------------
+// Errors
+
+// Thrown once a Python exception has been set; the boundary returns the error
+// indicator to the interpreter.
+struct ErrorSet {};
+
+[[noreturn]] void throw_error_set();
+[[noreturn]] void raise(PyObject* type, const std::string& message);
+
+// Maps the exception in flight to a Python one: ErrorSet keeps what is set,
+// tamlor::ValueError / IndexError become ValueError / IndexError,
+// std::bad_alloc and std::length_error become MemoryError, any other
+// std::exception a RuntimeError and anything else a SystemError.
+void translate_current_exception() noexcept;
+
+// The one exception boundary: every entry point runs its body through one of
+// these, so no C++ exception ever reaches the interpreter.
+template <class F>
+PyObject* boundary(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        translate_current_exception();
+        return nullptr;
+    }
+}
+
+template <class F>
+int boundary_status(F&& body) noexcept {
+    try {
+        body();
+        return 0;
+    } catch (...) {
+        translate_current_exception();
+        return -1;
+    }
+}
+
+// Owns one strong reference.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* p) : p_(p) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = std::exchange(o.p_, nullptr);
+        }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+    PyObject* get() const { return p_; }
+    PyObject* release() { return std::exchange(p_, nullptr); }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Throws ErrorSet when `p` is null (a failed C API call), else returns it.
+inline PyObject* check(PyObject* p) {
+    if (!p) throw_error_set();
+    return p;
+}
+
+// The bare class name of `o`'s type ("int", "TransportClock").
+std::string type_name(PyObject* o);
+
+// ---------------------------------------------------------------------------
+// Instance layout: a header, then the native value at its own alignment.
+
+struct Header {
+    PyObject_HEAD
+    std::int32_t borrow;  // > 0: shared borrows; -1: one exclusive borrow
+    unsigned long owner;  // the creating thread
+};
+
+template <class T>
+inline constexpr std::size_t value_offset = (sizeof(Header) + alignof(T) - 1) / alignof(T) * alignof(T);
+
+template <class T>
+inline constexpr int basic_size = static_cast<int>(value_offset<T> + sizeof(T));
+
+inline Header* header(PyObject* self) { return reinterpret_cast<Header*>(self); }
+
+template <class T>
+T& value_of(PyObject* self) {
+    return *std::launder(reinterpret_cast<T*>(reinterpret_cast<char*>(self) + value_offset<T>));
+}
+
+// ---------------------------------------------------------------------------
+// Classes: one specialisation of Class<T>::spec per bound engine type.
+
+template <class T>
+struct Class {
+    static PyType_Spec spec;  // defined by the class's binding file
+    static PyTypeObject* type();
+};
+
+// Creates a type from its spec; on failure raises "An error occurred while
+// initializing class X" with the original error as its cause.
+PyTypeObject* make_type(PyType_Spec* spec);
+
+template <class T>
+PyTypeObject* Class<T>::type() {
+    static PyTypeObject* cached = nullptr;  // created once per process
+    if (!cached) cached = make_type(&spec);
+    return cached;
+}
+
+template <class T>
+bool is_exact(PyObject* o) {
+    PyTypeObject* tp = Class<T>::type();
+    return tp && Py_IS_TYPE(o, tp);
+}
+
+// Thread-bound classes name their type path here; the others leave it null.
+template <class T>
+inline constexpr const char* thread_bound = nullptr;
+
+void check_owner_thread(PyObject* self, const char* path);
+void report_foreign_drop(PyObject* self, const char* path) noexcept;
+
+template <class T>
+void check_affinity(PyObject* self) {
+    if constexpr (thread_bound<T> != nullptr) check_owner_thread(self, thread_bound<T>);
+}
+
+// ---------------------------------------------------------------------------
+// Borrow guards: taken first thing by every getter, setter and method.
+
+class SharedBorrow {
+public:
+    explicit SharedBorrow(PyObject* self) : h_(header(self)) {
+        if (h_->borrow < 0) raise(PyExc_RuntimeError, "Already mutably borrowed");
+        ++h_->borrow;
+    }
+    ~SharedBorrow() { --h_->borrow; }
+    SharedBorrow(const SharedBorrow&) = delete;
+    SharedBorrow& operator=(const SharedBorrow&) = delete;
+
+private:
+    Header* h_;
+};
+
+class ExclusiveBorrow {
+public:
+    explicit ExclusiveBorrow(PyObject* self) : h_(header(self)) {
+        if (h_->borrow != 0) raise(PyExc_RuntimeError, "Already borrowed");
+        h_->borrow = -1;
+    }
+    ~ExclusiveBorrow() { h_->borrow = 0; }
+    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
+    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+
+private:
+    Header* h_;
+};
+
+// ---------------------------------------------------------------------------
+// Lifecycle
+
+// Allocates an instance of `type` holding `value` (moved in).
+template <class T>
+PyObject* create(PyTypeObject* type, T&& value) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* self = check(alloc(type, 0));
+    header(self)->borrow = 0;
+    header(self)->owner = PyThread_get_thread_ident();
+    static_assert(std::is_nothrow_move_constructible_v<std::decay_t<T>>);
+    new (&value_of<std::decay_t<T>>(self)) std::decay_t<T>(std::forward<T>(value));
+    return self;
+}
+
+// A new instance of T's own class: how results hand out copies.
+template <class T>
+PyObject* wrap(T value) {
+    PyTypeObject* tp = Class<T>::type();
+    if (!tp) throw_error_set();
+    return create<T>(tp, std::move(value));
+}
+
+template <class T>
+void dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    bool destroy = true;
+    if constexpr (thread_bound<T> != nullptr) {
+        if (header(self)->owner != PyThread_get_thread_ident()) {
+            // The native value belongs to its thread: leak it rather than
+            // destroy it here.
+            report_foreign_drop(self, thread_bound<T>);
+            destroy = false;
+        }
+    }
+    if (destroy) value_of<T>(self).~T();
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
+}
+
+// A spec for T: the type is "builtins.<Class>", not subclassable.
+template <class T>
+PyType_Spec spec(const char* qualified_name, PyType_Slot* slots,
+                 unsigned int extra_flags = 0) {
+    return PyType_Spec{qualified_name, basic_size<T>, 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
+}
+
+template <class F>
+PyType_Slot slot(int id, F* fn) {
+    return PyType_Slot{id, reinterpret_cast<void*>(fn)};
+}
+inline PyType_Slot slot(int id, const char* text) {
+    return PyType_Slot{id, const_cast<char*>(text)};
+}
+inline PyType_Slot slot(int id, PyMethodDef* table) { return PyType_Slot{id, table}; }
+inline PyType_Slot slot(int id, PyGetSetDef* table) { return PyType_Slot{id, table}; }
+inline constexpr PyType_Slot end_slots{0, nullptr};
+
+}  // namespace tamlor::py::kit

@@ -1,0 +1,50 @@
+#include "sequencer/transport_clock.hpp"
+
+#include <cmath>
+
+namespace tamlor::sequencer {
+
+std::string_view state_name(TransportState state) {
+    switch (state) {
+        case TransportState::Playing: return "playing";
+        case TransportState::Paused: return "paused";
+        case TransportState::Stopped: break;
+    }
+    return "stopped";
+}
+
+void TransportClock::set_bpm(double bpm) {
+    bpm_ = (bpm >= 1.0) ? bpm : 1.0;  // NaN fails the comparison and clamps too
+}
+
+void TransportClock::stop() {
+    state_ = TransportState::Stopped;
+    position_ = 0.0;
+}
+
+void TransportClock::seek(double beat) {
+    position_ = (beat > 0.0) ? beat : 0.0;  // negatives, -0.0 and NaN give 0.0
+}
+
+std::optional<std::pair<double, double>> TransportClock::advance_by_frames(
+    std::uint64_t frames, std::uint32_t sample_rate) {
+    if (state_ != TransportState::Playing) return std::nullopt;
+    const double start = position_;
+    // The order of operations fixes the last bit of the result.
+    double d = static_cast<double>(frames) / static_cast<double>(sample_rate);
+    d = d * bpm_;
+    d = d / 60.0;
+    const double end = d + start;
+    position_ = end;
+    return std::pair{start, end};
+}
+
+std::uint64_t TransportClock::beats_to_ticks(double beats) const {
+    const double x = beats * static_cast<double>(ticks_per_beat_);
+    const double r = std::round(x);
+    if (!(r > 0.0)) return 0;                        // NaN, zero and negatives
+    if (r >= 18446744073709551616.0) return UINT64_MAX;  // 2^64 and beyond
+    return static_cast<std::uint64_t>(r);
+}
+
+}  // namespace tamlor::sequencer
