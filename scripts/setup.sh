@@ -6,18 +6,24 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-SYSTEM_PACKAGES=(g++ cmake ninja-build libgtest-dev libasound2)
-missing=()
-for pkg in "${SYSTEM_PACKAGES[@]}"; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    echo "Installing system packages: ${missing[*]}"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# Installs the Debian packages given that are not installed yet.
+ensure_system_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+    done
+    if ((${#missing[@]})); then
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        echo "Installing system packages: ${missing[*]}"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+# libasound2: the ALSA library the device classes load at run time (the
+# build needs no ALSA headers; the module also works without the library).
+ensure_system_packages g++ cmake ninja-build libgtest-dev libasound2
 
 if [ ! -x .venv/bin/python ]; then
     python3 -m venv .venv

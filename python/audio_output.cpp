@@ -1,0 +1,66 @@
+// Python class AudioOutput: the handle on the default audio output device,
+// and the listing of output devices. Bound to its creating thread, except
+// the static list_devices.
+#include <string>
+
+#include "audio_output/devices.hpp"
+#include "kit/kit.hpp"
+#include "registry.hpp"
+
+namespace tamlor::py {
+
+using PyAudioOutput = audio_output::Output;
+
+template <>
+inline constexpr const char* kit::thread_bound<PyAudioOutput> = "tamlor::audio_output::PyAudioOutput";
+
+namespace {
+
+using namespace kit;
+
+Params output_new_params{as_constructor, "AudioOutput", {"sample_rate=44100", "channels=2", "buffer_size=512"}};
+
+PyObject* output_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(output_new_params, args, kwargs);
+        const std::uint32_t sample_rate = a.u32(0);
+        const std::uint16_t channels = a.u16(1);
+        const std::uint32_t buffer_size = a.u32(2);
+        return create(type, PyAudioOutput(audio_output::system_service(), sample_rate, channels, buffer_size));
+    });
+}
+
+PyObject* list_devices(PyObject*, PyObject*) {
+    return boundary([] { return to_py(audio_output::system_service().output_names()); });
+}
+
+std::string output_repr(const PyAudioOutput& output) {
+    return "AudioOutput(device='" + output.device_name() + "', playing=" + (output.is_playing() ? "true" : "false") +
+           ")";
+}
+
+PyMethodDef output_methods[] = {
+    def_static("list_devices", list_devices, "list_devices()\n--\n\n"),
+    def("device_name", noargs<&PyAudioOutput::device_name>, "device_name($self)\n--\n\n"),
+    def("is_playing", noargs<&PyAudioOutput::is_playing>, "is_playing($self)\n--\n\n"),
+    def("stop", noargs<&PyAudioOutput::stop>, "stop($self)\n--\n\n"),
+    end_methods,
+};
+
+PyType_Slot output_slots[] = {
+    slot(Py_tp_doc, output_new_params.doc()),
+    slot(Py_tp_new, output_new),
+    slot(Py_tp_dealloc, dealloc<PyAudioOutput>),
+    slot(Py_tp_repr, repr<output_repr>),
+    slot(Py_tp_methods, output_methods),
+    end_slots,
+};
+
+}  // namespace
+
+template <>
+PyType_Spec kit::Class<PyAudioOutput>::spec = kit::spec<PyAudioOutput>("builtins.AudioOutput", output_slots);
+
+PyTypeObject* types::audio_output() { return kit::Class<PyAudioOutput>::type(); }
+
+}  // namespace tamlor::py
