@@ -34,5 +34,6 @@ python -m pip install -q --upgrade pip >/dev/null
 python -m pip install -q "scikit-build-core>=0.10" pytest hypothesis
 
 install_tamlor() {
-    python -m pip install -q --no-build-isolation "$ROOT"
+    python -m pip install -q --no-build-isolation \
+        --config-settings=cmake.define.TAMLOR_WERROR=ON "$ROOT"
 }
