@@ -15,6 +15,17 @@
 
 namespace tamlor::generators {
 
+// floor(x), exactly as std::floor gives it, without a library call on the
+// per-sample path: below 2^51 in magnitude, adding and subtracting 1.5 x 2^52
+// rounds to the nearest integer, which is then corrected downwards. Larger
+// magnitudes, infinities and NaN go to std::floor.
+inline double floor_of(double x) {
+    if (!(std::fabs(x) < 2251799813685248.0)) return std::floor(x);
+    const double r = (x + 6755399441055744.0) - 6755399441055744.0;
+    if (r == x) return x;  // already whole; keeps the sign of -0.0
+    return r > x ? r - 1.0 : r;
+}
+
 // The value of one waveform at phase p (a fraction of a cycle) for amplitude a,
 // in 64-bit floats.
 struct SineShape {
@@ -49,7 +60,7 @@ public:
         float next() {
             const double sample = Shape::value(phase_, amplitude_);
             const double x = phase_ + increment_;
-            phase_ = x - std::floor(x);
+            phase_ = x - floor_of(x);
             return static_cast<float>(sample);
         }
         double phase() const { return phase_; }
