@@ -141,13 +141,15 @@ PyObject* mix_down(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
                                         std::to_string(count));
         }
 
+        const bool solo = m.any_solo();
+
         // Pass 1: lengths.
         std::vector<std::size_t> lengths(static_cast<std::size_t>(count));
         std::size_t converted = 0;  // samples to convert, over the heard channels
         for_each_item(buffers, buffers_name, count, [&](Py_ssize_t c, PyObject* buffer) {
             const auto n = static_cast<std::size_t>(sequence_length(buffer, buffers_name));
             lengths[static_cast<std::size_t>(c)] = n;
-            if (m.is_audible(static_cast<std::size_t>(c))) {
+            if (m.is_audible(static_cast<std::size_t>(c), solo)) {
                 if (n > PY_SSIZE_T_MAX - converted) throw std::bad_alloc();
                 converted += n;
             }
@@ -163,14 +165,15 @@ PyObject* mix_down(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         // Pass 2: conversion of the heard channels' samples.
         for_each_item(buffers, buffers_name, count, [&](Py_ssize_t c, PyObject* buffer) {
             const auto ci = static_cast<std::size_t>(c);
-            if (!m.is_audible(ci)) return;
+            if (!m.is_audible(ci, solo)) return;
             // A callback of an earlier buffer may have resized this one.
             if (static_cast<std::size_t>(sequence_length(buffer, buffers_name)) != lengths[ci]) {
                 raise(PyExc_RuntimeError,
                       std::string("argument '") + buffers_name + "': sequence changed size during conversion");
             }
             float* out = next;
-            for_each_item(buffer, buffers_name, static_cast<Py_ssize_t>(lengths[ci]), [&](Py_ssize_t j, PyObject* item) {
+            const auto n = static_cast<Py_ssize_t>(lengths[ci]);
+            for_each_item(buffer, buffers_name, n, [&](Py_ssize_t j, PyObject* item) {
                 out[j] = static_cast<float>(to_f64(item, buffers_name));
             });
             views[ci] = std::span<const float>(out, lengths[ci]);

@@ -252,18 +252,19 @@ def test_conversion_callbacks_cannot_change_the_mixer(reentrant):
     assert m.mix_down([[reader], [1.0]]) == [0.5, 0.0]
 
 
-def test_buffers_resized_during_conversion():
+@pytest.mark.parametrize("victim", ["outer", "own", "later"])
+def test_buffers_resized_during_conversion(victim):
     m = make_mixer("a", "b", master=1.0)
-    second = [1.0, 2.0, 3.0]
-    outer = [[1.0, 1.0, 1.0], second]
+    first, second = [1.0, 1.0, 1.0], [1.0, 2.0, 3.0]
+    outer = [first, second]
+    target = {"outer": outer, "own": first, "later": second}[victim]
 
     class Shrinker:
         def __float__(self):
-            del second[:]
-            outer.clear()
+            target.clear()
             return 1.0
 
-    outer[0][0] = Shrinker()
+    first[0] = Shrinker()
     with pytest.raises(RuntimeError, match="changed size"):
         m.mix_down(outer)
 

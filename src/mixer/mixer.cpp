@@ -68,11 +68,13 @@ void Mixer::set_channel_pan(std::size_t index, float pan) { at(index).set_pan(pa
 void Mixer::set_channel_mute(std::size_t index, bool mute) { at(index).set_mute(mute); }
 void Mixer::set_channel_solo(std::size_t index, bool solo) { at(index).set_solo(solo); }
 
-bool Mixer::is_audible(std::size_t index) const {
+bool Mixer::any_solo() const {
+    return std::any_of(channels_.begin(), channels_.end(), [](const MixerChannel& c) { return c.solo(); });
+}
+
+bool Mixer::is_audible(std::size_t index, bool any_solo) const {
     const MixerChannel& c = channels_[index];
-    if (c.mute()) return false;
-    if (c.solo()) return true;
-    return std::none_of(channels_.begin(), channels_.end(), [](const MixerChannel& o) { return o.solo(); });
+    return !c.mute() && (c.solo() || !any_solo);
 }
 
 void Mixer::mix_down(std::span<const std::span<const float>> buffers, std::span<float> out) const {
@@ -81,11 +83,10 @@ void Mixer::mix_down(std::span<const std::span<const float>> buffers, std::span<
     }
     const std::size_t frames = out.size() / 2;
     std::fill(out.begin(), out.end(), 0.0f);
-    const bool any_solo =
-        std::any_of(channels_.begin(), channels_.end(), [](const MixerChannel& c) { return c.solo(); });
+    const bool solo = any_solo();
     for (std::size_t c = 0; c < channels_.size(); ++c) {
+        if (!is_audible(c, solo)) continue;
         const MixerChannel& ch = channels_[c];
-        if (ch.mute() || (any_solo && !ch.solo())) continue;
         const PanFactors f = pan_factors(ch.pan());
         const float gain = ch.gain();
         const std::span<const float> in = buffers[c];

@@ -83,7 +83,11 @@ public:
     // is muted, nor when some channel is soloed (muted or not) and this one
     // is not. Silenced channels contribute nothing, so their buffers are
     // never looked at.
-    bool is_audible(std::size_t index) const;
+    bool is_audible(std::size_t index) const { return is_audible(index, any_solo()); }
+    // The same with any_solo() already known, for loops over all channels.
+    bool is_audible(std::size_t index, bool any_solo) const;
+    // Whether some channel, muted or not, is soloed.
+    bool any_solo() const;
 
     // Mixes one buffer per channel, in channel order, into `out` (left,
     // right, left, ...). out.size() / 2 is the frame count N, which the
