@@ -163,15 +163,10 @@ def test_mix_down_matches_process_sample():
     samples = [0.1, -0.7, 1.5, 3.0]
     out = m.mix_down([samples])
     assert out == [v for s in samples for v in ch.process_sample(s)]
-
-
-def test_process_sample_mute_and_solo():
-    c = tamlor.MixerChannel()
-    pair = c.process_sample(1.0)
-    c.solo = True
-    assert c.process_sample(1.0) == pair
-    c.mute = True
-    assert c.process_sample(1.0) == (0.0, 0.0)
+    ch.solo = True  # a strip ignores its own solo
+    assert ch.process_sample(0.1) == (out[0], out[1])
+    ch.mute = True
+    assert ch.process_sample(1.0) == (0.0, 0.0)
 
 
 def test_channel_management():
