@@ -6,7 +6,8 @@ import sys
 from array import array
 
 import tamlor
-from common import per_call, report
+from common import report
+from interleave import best_per_call
 
 
 def main():
@@ -18,10 +19,11 @@ def main():
         "saw": tamlor.SawOscillator(),
         "noise": tamlor.NoiseSource(),
     }
-    n = 5_000
-    rows = [("array('f', 512).tolist()", per_call("block.tolist()", globals=env, number=n), None)]
-    for name in ("sine", "square", "saw", "noise"):
-        rows.append((f"{name}.render_to_buffer(512)", per_call(f"{name}.render_to_buffer(512)", globals=env, number=n), 2.0))
+    names = ("sine", "square", "saw", "noise")
+    stmts = ["block.tolist()"] + [f"{name}.render_to_buffer(512)" for name in names]
+    times = best_per_call(stmts, env, number=1_000)
+    rows = [("array('f', 512).tolist()", times[0], None)]
+    rows += [(stmt, t, 2.0) for stmt, t in zip(stmts[1:], times[1:])]
     return report("Generators, one 512-frame block (ratio to array.tolist):", rows, "array('f', 512).tolist()")
 
 

@@ -7,7 +7,8 @@ import sys
 from array import array
 
 import tamlor
-from common import per_call, report
+from common import report
+from interleave import best_per_call
 
 
 def main():
@@ -19,11 +20,8 @@ def main():
     out = array("f", [0.0] * 1024)
     env = {"mixer": mixer, "buffers": buffers, "array": array, "out": out}
     baseline = "[array('f', b) for b in buffers]; out.tolist()"
-    n = 2_000
-    rows = [
-        (baseline, per_call("[array('f', b) for b in buffers]; out.tolist()", globals=env, number=n), None),
-        ("mixer.mix_down(buffers), 8 x 512", per_call("mixer.mix_down(buffers)", globals=env, number=n), 2.0),
-    ]
+    base_time, mix_time = best_per_call([baseline, "mixer.mix_down(buffers)"], env, number=300)
+    rows = [(baseline, base_time, None), ("mixer.mix_down(buffers), 8 x 512", mix_time, 2.0)]
     return report("Mixer, one 8-channel 512-frame block (ratio to array conversion):", rows, baseline)
 
 

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <numbers>
 
+#include "generators/sine.hpp"
+
 namespace tamlor::generators {
 
 // floor(x), exactly as std::floor gives it, without a library call on the
@@ -29,7 +31,7 @@ inline double floor_of(double x) {
 // The value of one waveform at phase p (a fraction of a cycle) for amplitude a,
 // in 64-bit floats.
 struct SineShape {
-    static double value(double p, double a) { return std::sin((p + p) * std::numbers::pi) * a; }
+    static double value(double p, double a) { return sin_of_angle((p + p) * std::numbers::pi) * a; }
 };
 struct SquareShape {
     // Exactly at p = 0.5, and for a NaN phase, the output is the low half.

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
 
 #include "generators/oscillator.hpp"
+#include "generators/sine.hpp"
 
 using namespace tamlor::generators;
 
@@ -49,6 +52,39 @@ TEST(Generators, CursorCommitsOnlyWhenAsked) {
     EXPECT_EQ(n.state(), 0u);
     n.commit(nc);
     EXPECT_EQ(n.state(), 1u);
+}
+
+// Distance in units of the last place between two finite doubles.
+std::uint64_t ulps(double a, double b) {
+    auto key = [](double v) {
+        const auto bits = std::bit_cast<std::int64_t>(v);
+        return bits < 0 ? std::numeric_limits<std::int64_t>::min() - bits : bits;
+    };
+    const std::int64_t ka = key(a), kb = key(b);
+    return ka > kb ? static_cast<std::uint64_t>(ka - kb) : static_cast<std::uint64_t>(kb - ka);
+}
+
+TEST(Generators, SineWithinOneUlpOfTheLibrary) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto check = [](double p) {
+        const double x = (p + p) * std::numbers::pi;
+        const double ours = sin_of_angle(x), lib = std::sin(x);
+        ASSERT_LE(ulps(ours, lib), 1u) << p;
+        ASSERT_EQ(static_cast<float>(ours), static_cast<float>(lib)) << p;
+    };
+    for (int i = 0; i < 2000000; ++i) check(unit(rng));
+    // Phases at and next to the quarter cycles, where the reduction cancels.
+    for (int q = 0; q <= 4; ++q) {
+        double p = 0.25 * q;
+        for (int k = 0; k < 1000; ++k) {
+            check(p);
+            p = std::nextafter(p, 0.0);
+        }
+    }
+    for (int k = 1; k < 1000; ++k) check(std::ldexp(unit(rng), -k % 1000));
+    EXPECT_TRUE(std::isnan(sin_of_angle(std::nan(""))));
+    EXPECT_EQ(sin_of_angle(-1.0), std::sin(-1.0));
 }
 
 }  // namespace
