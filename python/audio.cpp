@@ -1,5 +1,122 @@
-#include "kit/placeholder.hpp"
+// Python classes for the user's own audio: a sample format and an interleaved
+// multi-channel buffer.
+#include <string>
+
+#include "audio/audio_buffer.hpp"
+#include "kit/kit.hpp"
 #include "registry.hpp"
 
-TAMLOR_PLACEHOLDER(audio_format, "builtins.AudioFormat", "AudioFormat(sample_rate=44100, channels=2)\n--\n\n")
-TAMLOR_PLACEHOLDER(audio_buffer, "builtins.AudioBuffer", "AudioBuffer(frames, sample_rate=44100, channels=1)\n--\n\n")
+namespace tamlor::py {
+namespace {
+
+using audio::AudioBuffer;
+using audio::AudioFormat;
+using namespace kit;
+
+// ---------------------------------------------------------------------------
+// AudioFormat
+
+Params format_new_params{as_constructor, "AudioFormat", {"sample_rate=44100", "channels=2"}};
+
+PyObject* format_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(format_new_params, args, kwargs);
+        const std::uint32_t sample_rate = a.u32(0);
+        const std::uint16_t channels = a.u16(1);
+        return create(type, AudioFormat{sample_rate, channels});
+    });
+}
+
+std::string format_repr(const AudioFormat& f) {
+    return "AudioFormat(sample_rate=" + std::to_string(f.sample_rate) + ", channels=" + std::to_string(f.channels) +
+           ")";
+}
+
+std::string format_str(const AudioFormat& f) {
+    return std::to_string(f.sample_rate) + "Hz " + std::to_string(f.channels) + "ch";
+}
+
+std::uint32_t format_sample_rate(const AudioFormat& f) { return f.sample_rate; }
+std::uint16_t format_channels(const AudioFormat& f) { return f.channels; }
+
+PyGetSetDef format_properties[] = {
+    property("sample_rate", get<format_sample_rate>),
+    property("channels", get<format_channels>),
+    end_properties,
+};
+
+PyType_Slot format_slots[] = {
+    slot(Py_tp_doc, format_new_params.doc()),
+    slot(Py_tp_new, format_new),
+    slot(Py_tp_dealloc, dealloc<AudioFormat>),
+    slot(Py_tp_repr, repr<format_repr>),
+    slot(Py_tp_str, repr<format_str>),
+    slot(Py_tp_richcompare, richcompare<AudioFormat>),
+    slot(Py_tp_getset, format_properties),
+    end_slots,
+};
+
+// ---------------------------------------------------------------------------
+// AudioBuffer
+
+Params buffer_new_params{as_constructor, "AudioBuffer", {"frames", "sample_rate=44100", "channels=1"}};
+Params sample_at_params{as_method, "sample_at", {"frame", "channel"}};
+Params set_sample_params{as_method, "set_sample", {"frame", "channel", "value"}};
+
+PyObject* buffer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(buffer_new_params, args, kwargs);
+        const std::uint64_t frames = a.u64(0);
+        const std::uint32_t sample_rate = a.u32(1);
+        const std::uint16_t channels = a.u16(2);
+        return create(type, AudioBuffer(frames, sample_rate, channels));
+    });
+}
+
+std::string buffer_repr(const AudioBuffer& b) {
+    return "AudioBuffer(frames=" + std::to_string(b.frames()) + ", sample_rate=" + std::to_string(b.sample_rate()) +
+           ", channels=" + std::to_string(b.channels()) + ")";
+}
+
+std::size_t buffer_frames(const AudioBuffer& b) { return b.frames(); }
+std::size_t buffer_size(const AudioBuffer& b) { return b.size(); }
+// A new AudioFormat on every read.
+PyObject* buffer_format(const AudioBuffer& b) { return wrap(b.format()); }
+PyObject* buffer_to_list(const AudioBuffer& b) { return float_list(b.data(), b.size()); }
+
+PyGetSetDef buffer_properties[] = {
+    property("frames", get<buffer_frames>),
+    property("format", get<buffer_format>),
+    end_properties,
+};
+
+PyMethodDef buffer_methods[] = {
+    def("sample_at", method<&AudioBuffer::sample_at, sample_at_params>, sample_at_params),
+    def("set_sample", method<&AudioBuffer::set_sample, set_sample_params>, set_sample_params),
+    def("clear", noargs<&AudioBuffer::clear>, "clear($self)\n--\n\n"),
+    def("to_list", noargs<buffer_to_list>, "to_list($self)\n--\n\n"),
+    end_methods,
+};
+
+PyType_Slot buffer_slots[] = {
+    slot(Py_tp_doc, buffer_new_params.doc()),
+    slot(Py_tp_new, buffer_new),
+    slot(Py_tp_dealloc, dealloc<AudioBuffer>),
+    slot(Py_tp_repr, repr<buffer_repr>),
+    slot(Py_sq_length, length<buffer_size>),
+    slot(Py_tp_getset, buffer_properties),
+    slot(Py_tp_methods, buffer_methods),
+    end_slots,
+};
+
+}  // namespace
+
+template <>
+PyType_Spec kit::Class<AudioFormat>::spec = kit::spec<AudioFormat>("builtins.AudioFormat", format_slots);
+template <>
+PyType_Spec kit::Class<AudioBuffer>::spec = kit::spec<AudioBuffer>("builtins.AudioBuffer", buffer_slots);
+
+PyTypeObject* types::audio_format() { return kit::Class<AudioFormat>::type(); }
+PyTypeObject* types::audio_buffer() { return kit::Class<AudioBuffer>::type(); }
+
+}  // namespace tamlor::py

@@ -1,0 +1,40 @@
+#include "audio/audio_buffer.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/errors.hpp"
+
+namespace tamlor::audio {
+namespace {
+
+std::size_t sample_count(std::uint64_t frames, std::uint16_t channels) {
+    // Checked before anything is allocated: a wrapped product would make a
+    // buffer of the wrong size.
+    if (channels != 0 && frames > std::vector<float>().max_size() / channels) {
+        throw std::length_error("AudioBuffer too large");
+    }
+    return static_cast<std::size_t>(frames * channels);
+}
+
+}  // namespace
+
+AudioBuffer::AudioBuffer(std::uint64_t frames, std::uint32_t sample_rate, std::uint16_t channels)
+    : samples_(sample_count(frames, channels), 0.0f), sample_rate_(sample_rate), channels_(channels) {}
+
+std::size_t AudioBuffer::position(std::uint64_t frame, std::uint64_t channel) const {
+    if (channel >= channels_ || frame >= frames()) throw IndexError("Index out of bounds");
+    return static_cast<std::size_t>(frame) * channels_ + static_cast<std::size_t>(channel);
+}
+
+float AudioBuffer::sample_at(std::uint64_t frame, std::uint64_t channel) const {
+    return samples_[position(frame, channel)];
+}
+
+void AudioBuffer::set_sample(std::uint64_t frame, std::uint64_t channel, float value) {
+    samples_[position(frame, channel)] = value;
+}
+
+void AudioBuffer::clear() { std::fill(samples_.begin(), samples_.end(), 0.0f); }
+
+}  // namespace tamlor::audio

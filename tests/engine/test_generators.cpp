@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <numbers>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "generators/oscillator.hpp"
+#include "generators/sine.hpp"
+
+using namespace tamlor::generators;
+
+namespace {
+
+TEST(Generators, FloorMatchesTheLibrary) {
+    std::mt19937_64 rng(7);
+    const double specials[] = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 0.9999999999999999, -1e-300, 4503599627370495.5,
+                               -4503599627370495.5, 2251799813685247.5, -2251799813685248.5, 1e300, -1e300,
+                               std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    auto same = [](double x) {
+        const double a = std::floor(x), b = floor_of(x);
+        return std::memcmp(&a, &b, sizeof a) == 0;
+    };
+    for (double x : specials) EXPECT_TRUE(same(x)) << x;
+    EXPECT_TRUE(std::isnan(floor_of(std::nan(""))));
+    for (int i = 0; i < 1000000; ++i) {
+        // Random bit patterns, and values spread over every magnitude up to 2^60.
+        std::uint64_t bits = rng();
+        double x;
+        std::memcpy(&x, &bits, sizeof x);
+        if (i % 2) x = std::ldexp(static_cast<double>(static_cast<std::int64_t>(bits)), -static_cast<int>(rng() % 64) - 3);
+        if (!std::isnan(x)) {
+            ASSERT_TRUE(same(x)) << x;
+        }
+    }
+}
+
+TEST(Generators, CursorCommitsOnlyWhenAsked) {
+    SawOscillator saw;
+    auto c = saw.cursor();
+    c.next();
+    c.next();
+    EXPECT_EQ(saw.phase(), 0.0);
+    saw.commit(c);
+    EXPECT_EQ(saw.phase(), c.phase());
+    NoiseSource n(1.0, 0);
+    auto nc = n.cursor();
+    EXPECT_EQ(nc.next(), -1.0f);  // state 1, r 0
+    EXPECT_EQ(n.state(), 0u);
+    n.commit(nc);
+    EXPECT_EQ(n.state(), 1u);
+}
+
+// Distance in units of the last place between two finite doubles.
+std::uint64_t ulps(double a, double b) {
+    auto key = [](double v) {
+        const auto bits = std::bit_cast<std::int64_t>(v);
+        return bits < 0 ? std::numeric_limits<std::int64_t>::min() - bits : bits;
+    };
+    const std::int64_t ka = key(a), kb = key(b);
+    return ka > kb ? static_cast<std::uint64_t>(ka - kb) : static_cast<std::uint64_t>(kb - ka);
+}
+
+TEST(Generators, SineWithinOneUlpOfTheLibrary) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto check = [](double p) {
+        const double x = (p + p) * std::numbers::pi;
+        const double ours = sin_of_angle(x), lib = std::sin(x);
+        ASSERT_LE(ulps(ours, lib), 1u) << p;
+        ASSERT_EQ(static_cast<float>(ours), static_cast<float>(lib)) << p;
+    };
+    for (int i = 0; i < 2000000; ++i) check(unit(rng));
+    // Phases at and next to the quarter cycles, where the reduction cancels.
+    for (int q = 0; q <= 4; ++q) {
+        double p = 0.25 * q;
+        for (int k = 0; k < 1000; ++k) {
+            check(p);
+            p = std::nextafter(p, 0.0);
+        }
+    }
+    for (int k = 1; k < 1000; ++k) check(std::ldexp(unit(rng), -k % 1000));
+    EXPECT_TRUE(std::isnan(sin_of_angle(std::nan(""))));
+    EXPECT_EQ(sin_of_angle(-1.0), std::sin(-1.0));
+}
+
+}  // namespace
