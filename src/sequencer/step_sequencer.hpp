@@ -37,7 +37,7 @@ public:
     // before the range starts, and at most `max_grid_times_in_range` inside
     // the range: a range that needs more is refused with ValueError before
     // any work, so every call ends quickly with memory bounded by its result.
-    static constexpr std::uint64_t max_grid_times = std::uint64_t{1} << 26;
+    static constexpr std::uint64_t max_grid_times = std::uint64_t{1} << 25;
     static constexpr std::uint64_t max_grid_times_in_range = std::uint64_t{1} << 20;
 
     // `channel` is already range-checked.
