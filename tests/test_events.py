@@ -215,3 +215,20 @@ def test_many_random_insertions_stay_sorted():
         seq.add_event(NoteEvent(v, float(i), 60, 100))
     got = [(e.beat_position, e.duration) for e in seq.events()]
     assert got == sorted(((v, float(i)) for i, v in enumerate(values)), key=lambda p: p[0])
+
+
+def test_no_reference_leaks():
+    import gc
+    import sys
+
+    seq = EventSequence()
+    gc.collect()
+    before = sys.getrefcount(NoteEvent)
+    for i in range(300):
+        seq.add_event(NoteEvent(i % 7, 1.0, 60, 100))
+        seq.events_in_range(0.0, 3.0)
+        seq.remove_event(0)
+        seq.remove_event(10**6)
+    del seq
+    gc.collect()
+    assert sys.getrefcount(NoteEvent) == before

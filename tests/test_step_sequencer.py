@@ -31,8 +31,9 @@ def test_two_adjoining_ranges():
     assert seq.current_step == 3
     assert seq.process_beat_range(1.0, 2.0) == [("note_on", 60, 100, 1000000), ("note_off", 60, 0, 1250000)]
     assert repr(seq) == "StepSequencer(step_duration=0.250, current_step=7)"
-    kinds = {type(k) for k, *_ in seq.process_beat_range(2.0, 9.0)}
-    assert kinds == {str}
+    later = seq.process_beat_range(2.0, 9.0)
+    assert {type(k) for k, *_ in later} == {str}
+    assert later[0][0] is later[2][0] and later[1][0] is later[3][0]  # one string per kind
 
 
 def test_events_only_once_until_reset():
@@ -302,3 +303,23 @@ def test_reentrant_bounds_leave_the_sequencer_unchanged(reentrant):
     with pytest.raises(TypeError, match="^argument 'end': "):
         seq.process_beat_range(0.0, "1")
     assert len(seq.process_beat_range(0.0, 1.0)) == 8
+
+
+def test_no_reference_leaks():
+    import gc
+    import sys
+
+    seq = StepSequencer(pattern_of(16, range(16)))
+    kind = seq.process_beat_range(0.0, 1.0)[0][0]
+    gc.collect()
+    before = (sys.getrefcount(kind), sys.getrefcount(StepSequencer), sys.getrefcount(Pattern))
+    for _ in range(500):
+        seq.reset()
+        seq.process_beat_range(0.0, 4.0)
+        seq.set_pattern(pattern_of(4, (1,)))
+        try:
+            seq.process_beat_range(0.0, "x")
+        except TypeError:
+            pass
+    gc.collect()
+    assert (sys.getrefcount(kind), sys.getrefcount(StepSequencer), sys.getrefcount(Pattern)) == before
