@@ -3,7 +3,6 @@
 
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
-#include "kit/placeholder.hpp"
 #include "registry.hpp"
 #include "sequencer/transport_clock.hpp"
 
@@ -84,9 +83,3 @@ PyType_Spec kit::Class<TransportClock>::spec = kit::spec<TransportClock>("builti
 PyTypeObject* types::transport_clock() { return kit::Class<TransportClock>::type(); }
 
 }  // namespace tamlor::py
-
-TAMLOR_PLACEHOLDER(step, "builtins.Step", "Step(note, velocity, duration_ticks=1)\n--\n\n")
-TAMLOR_PLACEHOLDER(pattern, "builtins.Pattern", "Pattern(length=16)\n--\n\n")
-TAMLOR_PLACEHOLDER(note_event, "builtins.NoteEvent", "NoteEvent(beat_position, duration, note, velocity)\n--\n\n")
-TAMLOR_PLACEHOLDER(event_sequence, "builtins.EventSequence", "EventSequence()\n--\n\n")
-TAMLOR_PLACEHOLDER(step_sequencer, "builtins.StepSequencer", "StepSequencer(pattern, channel=0)\n--\n\n")

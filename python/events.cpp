@@ -1,0 +1,156 @@
+// Python classes of free-timed notes: NoteEvent and EventSequence.
+#include <string>
+
+#include "common/float_text.hpp"
+#include "kit/kit.hpp"
+#include "midi/values.hpp"
+#include "registry.hpp"
+#include "sequencer/event_sequence.hpp"
+
+namespace tamlor::py {
+namespace {
+
+using namespace kit;
+using sequencer::EventSequence;
+using sequencer::NoteEvent;
+
+// ---------------------------------------------------------------------------
+// NoteEvent
+
+Params note_event_new_params{as_constructor, "NoteEvent", {"beat_position", "duration", "note", "velocity"}};
+
+PyObject* note_event_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(note_event_new_params, args, kwargs);
+        NoteEvent e;
+        e.beat_position = a.f64(0);
+        e.duration = a.f64(1);
+        const std::uint8_t note = a.u8(2);
+        const std::uint8_t velocity = a.u8(3);
+        e.note = midi::check_note(note);
+        e.velocity = midi::check_velocity(velocity);
+        return create(type, e);
+    });
+}
+
+double event_position(const NoteEvent& e) { return e.beat_position; }
+void event_set_position(NoteEvent& e, double v) { e.beat_position = v; }
+double event_duration(const NoteEvent& e) { return e.duration; }
+void event_set_duration(NoteEvent& e, double v) { e.duration = v; }
+std::uint8_t event_note(const NoteEvent& e) { return e.note; }
+void event_set_note(NoteEvent& e, std::uint8_t v) { e.note = midi::check_note(v); }
+std::uint8_t event_velocity(const NoteEvent& e) { return e.velocity; }
+void event_set_velocity(NoteEvent& e, std::uint8_t v) { e.velocity = midi::check_velocity(v); }
+double event_end(const NoteEvent& e) { return e.end_position(); }
+
+std::string note_event_repr(const NoteEvent& e) {
+    std::string s = "NoteEvent(beat=";
+    text::append_fixed(s, e.beat_position, 3);
+    s += ", dur=";
+    text::append_fixed(s, e.duration, 3);
+    s += ", note=" + std::to_string(e.note) + ", vel=" + std::to_string(e.velocity) + ")";
+    return s;
+}
+
+PyGetSetDef note_event_properties[] = {
+    property("beat_position", get<event_position>, set<event_set_position, "pos">),
+    property("duration", get<event_duration>, set<event_set_duration, "dur">),
+    property("note", get<event_note>, set<event_set_note, "note">),
+    property("velocity", get<event_velocity>, set<event_set_velocity, "velocity">),
+    end_properties,
+};
+
+PyMethodDef note_event_methods[] = {
+    def("end_position", noargs<event_end>, "end_position($self)\n--\n\n"),
+    end_methods,
+};
+
+PyType_Slot note_event_slots[] = {
+    slot(Py_tp_doc, note_event_new_params.doc()),
+    slot(Py_tp_new, note_event_new),
+    slot(Py_tp_dealloc, dealloc<NoteEvent>),
+    slot(Py_tp_repr, repr<note_event_repr>),
+    slot(Py_tp_richcompare, richcompare<NoteEvent>),
+    slot(Py_tp_hash, PyObject_HashNotImplemented),
+    slot(Py_tp_getset, note_event_properties),
+    slot(Py_tp_methods, note_event_methods),
+    end_slots,
+};
+
+// ---------------------------------------------------------------------------
+// EventSequence: every event goes in and comes out as a copy.
+
+Params sequence_new_params{as_constructor, "EventSequence", {}};
+Params add_event_params{as_method, "add_event", {"event"}};
+Params remove_event_params{as_method, "remove_event", {"index"}};
+Params in_range_params{as_method, "events_in_range", {"start", "end"}};
+Params starting_params{as_method, "events_starting_in_range", {"start", "end"}};
+
+PyObject* sequence_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(sequence_new_params, args, kwargs);
+        return create(type, EventSequence());
+    });
+}
+
+PyObject* event_list(const std::vector<NoteEvent>& events) {
+    return build_list(events.size(), [&](std::size_t i) { return wrap(events[i]); });
+}
+
+void sequence_add(EventSequence& s, NoteEvent e) { s.add_event(e); }
+PyObject* sequence_remove(EventSequence& s, std::uint64_t index) {
+    // Build the result before removing, so a failure leaves the sequence whole.
+    if (index >= s.size()) return none();
+    Ref removed(wrap(s.events()[index]));
+    s.remove_event(index);
+    return removed.release();
+}
+PyObject* sequence_events(const EventSequence& s) { return event_list(s.events()); }
+PyObject* sequence_in_range(const EventSequence& s, double start, double end) {
+    return event_list(s.events_in_range(start, end));
+}
+PyObject* sequence_starting(const EventSequence& s, double start, double end) {
+    return event_list(s.events_starting_in_range(start, end));
+}
+double sequence_duration(const EventSequence& s) { return s.duration(); }
+void sequence_clear(EventSequence& s) { s.clear(); }
+std::size_t sequence_length(const EventSequence& s) { return s.size(); }
+
+std::string sequence_repr(const EventSequence& s) {
+    std::string out = "EventSequence(events=" + std::to_string(s.size()) + ", duration=";
+    text::append_fixed(out, s.duration(), 3);
+    return out + ")";
+}
+
+PyMethodDef sequence_methods[] = {
+    def("add_event", method<sequence_add, add_event_params>, add_event_params),
+    def("remove_event", method<sequence_remove, remove_event_params>, remove_event_params),
+    def("events", noargs<sequence_events>, "events($self)\n--\n\n"),
+    def("events_in_range", method<sequence_in_range, in_range_params>, in_range_params),
+    def("events_starting_in_range", method<sequence_starting, starting_params>, starting_params),
+    def("duration", noargs<sequence_duration>, "duration($self)\n--\n\n"),
+    def("clear", noargs<sequence_clear>, "clear($self)\n--\n\n"),
+    end_methods,
+};
+
+PyType_Slot sequence_slots[] = {
+    slot(Py_tp_doc, sequence_new_params.doc()),
+    slot(Py_tp_new, sequence_new),
+    slot(Py_tp_dealloc, dealloc<EventSequence>),
+    slot(Py_tp_repr, repr<sequence_repr>),
+    slot(Py_sq_length, length<sequence_length>),
+    slot(Py_tp_methods, sequence_methods),
+    end_slots,
+};
+
+}  // namespace
+
+template <>
+PyType_Spec kit::Class<NoteEvent>::spec = kit::spec<NoteEvent>("builtins.NoteEvent", note_event_slots);
+template <>
+PyType_Spec kit::Class<EventSequence>::spec = kit::spec<EventSequence>("builtins.EventSequence", sequence_slots);
+
+PyTypeObject* types::note_event() { return kit::Class<NoteEvent>::type(); }
+PyTypeObject* types::event_sequence() { return kit::Class<EventSequence>::type(); }
+
+}  // namespace tamlor::py
