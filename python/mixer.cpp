@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "common/float_text.hpp"
-#include "kit/doc.hpp"
 #include "kit/kit.hpp"
 #include "mixer/mixer.hpp"
 #include "registry.hpp"
@@ -84,10 +83,8 @@ Params gain_params{as_method, "set_channel_gain", {"index", "gain"}};
 Params pan_params{as_method, "set_channel_pan", {"index", "pan"}};
 Params mute_params{as_method, "set_channel_mute", {"index", "mute"}};
 Params solo_params{as_method, "set_channel_solo", {"index", "solo"}};
-Params mix_params{as_method, "mix_down", {"channel_buffers"}};
-const char* const mix_doc =
-    "mix_down($self, channel_buffers)\n--\n\n"
-    "Mix a list of per-channel mono sample buffers into interleaved stereo output.";
+Params mix_params{as_method, "mix_down", {"channel_buffers"},
+                  "Mix a list of per-channel mono sample buffers into interleaved stereo output."};
 
 PyObject* mixer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
@@ -200,7 +197,7 @@ PyMethodDef mixer_methods[] = {
     def("set_channel_pan", method<&Mixer::set_channel_pan, pan_params>, pan_params),
     def("set_channel_mute", method<&Mixer::set_channel_mute, mute_params>, mute_params),
     def("set_channel_solo", method<&Mixer::set_channel_solo, solo_params>, solo_params),
-    def("mix_down", mix_down, mix_params, mix_doc),
+    def("mix_down", mix_down, mix_params),
     def("channel_names", noargs<&Mixer::channel_names>, "channel_names($self)\n--\n\n"),
     end_methods,
 };

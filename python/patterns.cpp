@@ -132,9 +132,8 @@ PyType_Slot pattern_slots[] = {
 
 Params sequencer_new_params{as_constructor, "StepSequencer", {"pattern", "channel=0"}};
 Params set_pattern_params{as_method, "set_pattern", {"pattern"}};
-Params process_params{as_method, "process_beat_range", {"start", "end"}};
-const std::string process_doc = std::string(process_params.doc()) +
-                                "Process a beat range and return MIDI events as dicts.";
+Params process_params{as_method, "process_beat_range", {"start", "end"},
+                      "Process a beat range and return MIDI events as dicts."};
 
 PyObject* sequencer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
@@ -181,15 +180,10 @@ PyGetSetDef sequencer_properties[] = {
     end_properties,
 };
 
-PyMethodDef with_doc(PyMethodDef row, const std::string& doc) {
-    row.ml_doc = doc.c_str();
-    return row;
-}
-
 PyMethodDef sequencer_methods[] = {
     def("set_pattern", method<sequencer_set_pattern, set_pattern_params>, set_pattern_params),
     def("reset", noargs<sequencer_reset>, "reset($self)\n--\n\n"),
-    with_doc(def("process_beat_range", method<sequencer_process, process_params>, process_params), process_doc),
+    def("process_beat_range", method<sequencer_process, process_params>, process_params),
     end_methods,
 };
 

@@ -30,8 +30,10 @@ class Params {
 public:
     static constexpr int max_params = 8;
 
-    // Each parameter is "name" or "name=default", as the signature shows it.
-    Params(Kind kind, const char* function, std::initializer_list<const char*> params);
+    // Each parameter is "name" or "name=default", as the signature shows it;
+    // the description, if any, follows the signature in the doc string.
+    Params(Kind kind, const char* function, std::initializer_list<const char*> params,
+           const char* description = nullptr);
 
     // "seek($self, beat)\n--\n\n": the doc string that carries the text signature.
     const char* doc() const { return doc_.c_str(); }

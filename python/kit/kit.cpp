@@ -217,7 +217,8 @@ PyObject* float_list(const float* data, std::size_t n) {
 // ---------------------------------------------------------------------------
 // Params and Args
 
-Params::Params(Kind kind, const char* function, std::initializer_list<const char*> params)
+Params::Params(Kind kind, const char* function, std::initializer_list<const char*> params,
+               const char* description)
     : kind_(kind), function_(function) {
     if (params.size() > static_cast<std::size_t>(max_params)) std::abort();  // a table error
     std::string sig = function_ + "(";
@@ -239,6 +240,7 @@ Params::Params(Kind kind, const char* function, std::initializer_list<const char
         }
     }
     doc_ = sig + ")\n--\n\n";
+    if (description) doc_ += description;
 }
 
 PyObject* Params::key(int i) {
