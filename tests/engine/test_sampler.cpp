@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "common/errors.hpp"
+#include "sampler/envelope.hpp"
+#include "sampler/sample.hpp"
+#include "sampler/sampler.hpp"
+
+using namespace tamlor::sampler;
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Levels used by successive frames; NaN marks a frame that finished the envelope.
+std::vector<double> levels(EnvelopeGenerator& g, int frames, double period) {
+    std::vector<double> out;
+    for (int i = 0; i < frames; ++i) out.push_back(g.step(period) ? g.level : kNaN);
+    return out;
+}
+
+std::vector<float> render(Sampler& s, std::size_t frames) {
+    std::vector<float> out(frames, 0.0f);
+    s.render(out.data(), frames);
+    return out;
+}
+
+TEST(Envelope, ClampsTimesAndSustain) {
+    Envelope e(-1.0, kNaN, 1.5, 0.0);
+    EXPECT_EQ(e.attack(), 0.0);
+    EXPECT_EQ(e.decay(), 0.0);
+    EXPECT_EQ(e.sustain(), 1.0);
+    e.set_sustain(-0.2);
+    EXPECT_EQ(e.sustain(), 0.0);
+    e.set_sustain(kNaN);
+    EXPECT_TRUE(std::isnan(e.sustain()));
+    EXPECT_FALSE(e == e);
+}
+
+TEST(EnvelopeGenerator, WorkedExampleAtFourHertz) {
+    EnvelopeGenerator g(Envelope(0.5, 0.5, 0.5, 0.5));
+    EXPECT_EQ(levels(g, 6, 0.25), (std::vector<double>{0.0, 0.5, 1.0, 0.75, 0.5, 0.5}));
+    EXPECT_EQ(g.stage, EnvelopeStage::Sustain);
+    g.release();
+    EXPECT_EQ(g.release_level, 0.5);
+    EXPECT_EQ(g.step(0.25), true);
+    EXPECT_EQ(g.level, 0.5);
+    EXPECT_EQ(g.step(0.25), true);
+    EXPECT_EQ(g.level, 0.25);
+    EXPECT_FALSE(g.step(0.25));
+    EXPECT_EQ(g.stage, EnvelopeStage::Done);
+    g.release();  // Done is final
+    EXPECT_EQ(g.stage, EnvelopeStage::Done);
+}
+
+TEST(EnvelopeGenerator, DecayKeepsItsClockWhenReachingSustain) {
+    EnvelopeGenerator g(Envelope(0.0, 1.0, 0.5, 0.1));
+    levels(g, 4, 0.25);  // 1.0, 0.875, 0.75, 0.625
+    EXPECT_EQ(g.stage, EnvelopeStage::Decay);
+    levels(g, 2, 0.25);
+    EXPECT_EQ(g.stage, EnvelopeStage::Sustain);
+    EXPECT_EQ(g.stage_time, 1.5);
+}
+
+TEST(EnvelopeGenerator, ReleaseEdgeCases) {
+    // Released before any frame: release level 0, finished at once.
+    EnvelopeGenerator early(Envelope(0.0, 0.0, 1.0, 1.0));
+    early.release();
+    EXPECT_FALSE(early.step(0.25));
+    // Zero release time: the next frame finishes.
+    EnvelopeGenerator instant(Envelope(0.0, 0.0, 1.0, 0.0));
+    EXPECT_TRUE(instant.step(0.25));
+    instant.release();
+    EXPECT_FALSE(instant.step(0.25));
+    // A second release restarts from the current level.
+    EnvelopeGenerator twice(Envelope(0.0, 0.0, 1.0, 1.0));
+    twice.step(0.25);
+    twice.release();
+    EXPECT_EQ(levels(twice, 2, 0.25), (std::vector<double>{1.0, 0.75}));
+    twice.release();
+    EXPECT_EQ(twice.release_level, 0.75);
+    EXPECT_EQ(levels(twice, 2, 0.25), (std::vector<double>{0.75, 0.5625}));
+}
+
+TEST(AudioSample, CopiesShareOneFrameStore) {
+    AudioSample s(std::vector<float>(1000, 0.25f));
+    SampleMap map = SampleMap::single_sample(s);
+    auto found = map.find_sample(60, 100);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->frames().data(), s.frames().data());
+    Sampler sampler(s);
+    sampler.note_on(60, 100);
+    EXPECT_EQ(sampler.voices()[0].sample.frames().data(), s.frames().data());
+    found->set_root_note(10);
+    EXPECT_EQ(map.find_sample(0, 0)->root_note(), 69);
+    EXPECT_THROW(found->set_root_note(128), tamlor::ValueError);
+    EXPECT_EQ(found->root_note(), 10);
+}
+
+TEST(SampleMap, FirstMatchWinsAndValidatesFirst) {
+    SampleMap map;
+    EXPECT_THROW(map.find_sample(60, 200), tamlor::ValueError);
+    map.add_mapping(SampleMapping(AudioSample({1.0f}), 60, 72, 0, 127));
+    map.add_mapping(SampleMapping(AudioSample({2.0f, 2.0f}), 66, 80, 0, 127));
+    EXPECT_EQ(map.find_sample(70, 5)->size(), 1u);
+    EXPECT_EQ(map.find_sample(75, 5)->size(), 2u);
+    EXPECT_FALSE(map.find_sample(59, 5));
+    EXPECT_THROW(SampleMapping(AudioSample({}), 60, 128, 200, 0), tamlor::ValueError);
+}
+
+Sampler flat_sampler(std::vector<float> data, std::uint8_t root, std::uint32_t rate = 44100) {
+    Sampler s(AudioSample(std::move(data), 44100, root), rate);
+    s.set_envelope(Envelope(0.0, 0.0, 1.0, 0.0));
+    return s;
+}
+
+TEST(Sampler, WorkedExamples) {
+    Sampler a = flat_sampler({0.5f, 0.5f, 0.5f, 0.5f}, 60);
+    a.note_on(60, 127);
+    EXPECT_EQ(render(a, 5), (std::vector<float>{0.5f, 0.5f, 0.5f, 0.5f, 0.0f}));
+    EXPECT_EQ(a.active_voice_count(), 0u);
+
+    Sampler b = flat_sampler({0.0f, 1.0f}, 69);
+    b.note_on(57, 127);
+    EXPECT_EQ(b.voices()[0].increment, 0.5);
+    EXPECT_EQ(render(b, 5), (std::vector<float>{0.0f, 0.5f, 1.0f, 1.0f, 0.0f}));
+}
+
+TEST(Sampler, ClipsTheSumButLetsNaNThrough) {
+    Sampler s = flat_sampler({0.8f, 0.8f, -0.8f, -0.8f, std::nanf("")}, 69);
+    s.note_on(69, 127);
+    s.note_on(69, 127);
+    const auto out = render(s, 5);
+    EXPECT_EQ(out[0], 1.0f);
+    EXPECT_EQ(out[2], -1.0f);
+    EXPECT_TRUE(std::isnan(out[4]));
+}
+
+std::vector<float> ramp(std::size_t n) {
+    std::vector<float> d(n);
+    for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<float>(i) / 16.0f;
+    return d;
+}
+
+// Frames read by a voice at increment 1, as sample indices.
+std::vector<float> loop_reads(std::optional<std::size_t> start, std::optional<std::size_t> end, std::size_t frames) {
+    AudioSample sample(ramp(8));
+    sample.set_loop_start(start);
+    sample.set_loop_end(end);
+    Sampler s(sample);
+    s.set_envelope(Envelope(0.0, 0.0, 1.0, 0.0));
+    s.note_on(69, 127);
+    auto out = render(s, frames);
+    for (float& x : out) x *= 16.0f;
+    return out;
+}
+
+TEST(Sampler, LoopVariants) {
+    EXPECT_EQ(loop_reads(2, 8, 16), (std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 2, 3, 4, 5, 6, 7, 2, 3}));
+    EXPECT_EQ(loop_reads(2, 6, 14), (std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 4, 5, 6, 7, 4, 5}));
+    const std::vector<float> once{0, 1, 2, 3, 4, 5, 6, 7, 0, 0};
+    EXPECT_EQ(loop_reads(2, std::nullopt, 10), once);
+    EXPECT_EQ(loop_reads(std::nullopt, 8, 10), once);
+    EXPECT_EQ(loop_reads(6, 6, 10), once);
+    EXPECT_EQ(loop_reads(2, 9, 10), once);
+}
+
+TEST(Sampler, StealsOnlyTheOldestVoice) {
+    Sampler s(AudioSample({0.0f}), 44100, 2);
+    s.note_on(60, 100);
+    s.note_on(62, 100);
+    s.note_on(64, 100);
+    ASSERT_EQ(s.voices().size(), 2u);
+    EXPECT_EQ(s.voices()[0].note, 62);
+    EXPECT_EQ(s.voices()[1].note, 64);
+    s.set_max_voices(0);
+    s.note_on(65, 100);  // one removed, one added
+    EXPECT_EQ(s.voices().size(), 2u);
+    EXPECT_EQ(s.voices()[0].note, 64);
+    Sampler z(AudioSample({0.0f}), 44100, 0);
+    z.note_on(60, 1);
+    z.note_on(61, 1);
+    ASSERT_EQ(z.voices().size(), 1u);
+    EXPECT_EQ(z.voices()[0].note, 61);
+}
+
+TEST(Sampler, OtherMessagesAndChannelsAreIgnored) {
+    Sampler s(AudioSample({0.0f}));
+    using tamlor::midi::Message;
+    s.handle_message(Message::control_change(tamlor::midi::Channel{3}, tamlor::midi::ControlNumber{7}, 100));
+    EXPECT_EQ(s.active_voice_count(), 0u);
+    s.handle_message(Message::note_on(tamlor::midi::Channel{9}, tamlor::midi::Note{60}, tamlor::midi::Velocity{0}));
+    EXPECT_EQ(s.active_voice_count(), 1u);
+    s.handle_message(Message::note_off(tamlor::midi::Channel{5}, tamlor::midi::Note{60}, tamlor::midi::Velocity{0}));
+    EXPECT_EQ(s.voices()[0].envelope.stage, EnvelopeStage::Release);
+}
+
+TEST(Sampler, ZeroRatesNeitherCrashNorHang) {
+    for (auto [sample_rate, output_rate] : {std::pair{0u, 44100u}, {44100u, 0u}, {0u, 0u}}) {
+        AudioSample sample(ramp(8), sample_rate, 69);
+        sample.set_loop_start(0);
+        sample.set_loop_end(8);
+        Sampler s(sample, output_rate);
+        s.note_on(81, 127);
+        s.note_on(69, 127);
+        s.note_off(69);
+        const auto out = render(s, 1000);
+        EXPECT_EQ(out.size(), 1000u);
+        for (float x : out) EXPECT_TRUE(std::isnan(x) || (x >= -1.0f && x <= 1.0f));
+        s.note_on(60, 100);
+        render(s, 1000);
+    }
+}
+
+// The frame-by-frame order written out plainly: for each frame a 32-bit
+// accumulator sums the voices in list order. The engine renders voice by
+// voice; both must give bit-identical blocks.
+std::vector<float> reference_render(std::vector<Voice>& voices, std::size_t frames, std::uint32_t rate) {
+    const double period = 1.0 / static_cast<double>(rate);
+    std::vector<float> out(frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        float acc = 0.0f;
+        for (Voice& v : voices) {
+            if (!v.active) continue;
+            if (!v.envelope.step(period)) {
+                v.active = false;
+                continue;
+            }
+            const auto data = v.sample.frames();
+            const auto ls = v.sample.loop_start();
+            const auto le = v.sample.loop_end();
+            if (!(v.position < static_cast<double>(data.size()))) {
+                if (ls && le && *ls < *le && *le <= data.size()) {
+                    const double s = static_cast<double>(*ls);
+                    v.position = s + std::fmod(v.position - s, static_cast<double>(*le) - s);
+                }
+                if (!(v.position < static_cast<double>(data.size()))) {
+                    v.active = false;
+                    continue;
+                }
+            }
+            const std::size_t idx = static_cast<std::size_t>(v.position);
+            const float x0 = data[idx];
+            const float x1 = idx + 1 < data.size() ? data[idx + 1] : x0;
+            const float frac = static_cast<float>(v.position - static_cast<double>(idx));
+            const float y = frac * (x1 - x0) + x0;
+            v.position += v.increment;
+            acc += static_cast<float>(v.gain) * (static_cast<float>(v.envelope.level) * y);
+        }
+        out[f] = acc > 1.0f ? 1.0f : (acc < -1.0f ? -1.0f : acc);
+    }
+    std::erase_if(voices, [](const Voice& v) { return !v.active; });
+    return out;
+}
+
+TEST(Sampler, RenderMatchesFrameByFrameOrderAndSplits) {
+    std::mt19937 rng(1234);
+    std::uniform_real_distribution<float> sample_value(-0.9f, 0.9f);
+    std::uniform_int_distribution<int> small(0, 40);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<float> data(1 + small(rng) * 3);
+        for (float& x : data) x = sample_value(rng);
+        AudioSample sample(data, 8000 + small(rng) * 1000, 40 + small(rng));
+        if (small(rng) % 2) {
+            sample.set_loop_start(small(rng) % data.size());
+            sample.set_loop_end(small(rng) % (data.size() + 2));
+        }
+        Sampler s(sample, 8000 + small(rng) * 1000, 1 + small(rng) % 6);
+        std::vector<Voice> ref_voices;
+        std::vector<float> got, want;
+        for (int event = 0; event < 12; ++event) {
+            const double t = small(rng) / 400.0;
+            s.set_envelope(Envelope(t, small(rng) / 400.0, small(rng) / 40.0, small(rng) / 400.0));
+            const auto note = static_cast<std::uint8_t>(30 + small(rng));
+            if (small(rng) % 3) s.note_on(note, static_cast<std::uint8_t>(small(rng) * 3));
+            else s.note_off(note);
+            if (small(rng) % 7 == 0) s.all_notes_off();
+            ref_voices = s.voices();
+            // Render the same state both ways, the engine in two pieces.
+            const std::size_t n = small(rng) * 5, cut = n ? small(rng) % (n + 1) : 0;
+            Sampler copy = s;
+            std::vector<float> a(n, 0.0f);
+            copy.render(a.data(), cut);
+            copy.render(a.data() + cut, n - cut);
+            s.render((got = std::vector<float>(n, 0.0f)).data(), n);
+            want = reference_render(ref_voices, n, s.sample_rate());
+            ASSERT_EQ(std::memcmp(got.data(), want.data(), n * sizeof(float)), 0) << "trial " << trial;
+            ASSERT_EQ(std::memcmp(a.data(), want.data(), n * sizeof(float)), 0) << "split, trial " << trial;
+            ASSERT_EQ(s.voices().size(), ref_voices.size());
+        }
+    }
+}
+
+}  // namespace
