@@ -6,10 +6,17 @@
 
 namespace tamlor::sampler {
 
+namespace {
+
+std::shared_ptr<const std::vector<float>> padded(std::vector<float> data) {
+    data.push_back(data.empty() ? 0.0f : data.back());
+    return std::make_shared<const std::vector<float>>(std::move(data));
+}
+
+}  // namespace
+
 AudioSample::AudioSample(std::vector<float> data, std::uint32_t sample_rate, std::uint8_t root_note)
-    : data_(std::make_shared<const std::vector<float>>(std::move(data))),
-      sample_rate_(sample_rate),
-      root_note_(midi::check_note(root_note)) {}
+    : data_(padded(std::move(data))), sample_rate_(sample_rate), root_note_(midi::check_note(root_note)) {}
 
 void AudioSample::set_root_note(std::uint8_t note) { root_note_ = midi::check_note(note); }
 

@@ -22,8 +22,12 @@ public:
     // `root_note` must already be a valid note (0-127).
     explicit AudioSample(std::vector<float> data, std::uint32_t sample_rate = 44100, std::uint8_t root_note = 69);
 
-    std::span<const float> frames() const { return {data_->data(), data_->size()}; }
-    std::size_t size() const { return data_->size(); }
+    std::span<const float> frames() const { return {data_->data(), size()}; }
+    std::size_t size() const { return data_->size() - 1; }
+    // The frames followed by one more copy of the last frame (0.0 for an
+    // empty sample), so a reader at the last frame may read its neighbour
+    // without a bounds test and find the same value.
+    const float* padded_frames() const { return data_->data(); }
     std::uint32_t sample_rate() const { return sample_rate_; }
     std::uint8_t root_note() const { return root_note_; }
     // Validates the note first; a bad note leaves the sample unchanged.
@@ -39,7 +43,7 @@ public:
     double duration_seconds() const;
 
 private:
-    std::shared_ptr<const std::vector<float>> data_;  // never null, never written
+    std::shared_ptr<const std::vector<float>> data_;  // padded frames; never written
     std::uint32_t sample_rate_;
     std::uint8_t root_note_;
     std::optional<std::size_t> loop_start_;

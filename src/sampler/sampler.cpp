@@ -1,7 +1,6 @@
 #include "sampler/sampler.hpp"
 
 #include <cmath>
-#include <span>
 
 namespace tamlor::sampler {
 
@@ -15,9 +14,8 @@ double note_hz(std::uint8_t note) { return std::exp2((static_cast<double>(note) 
 // written back at the end. Per frame: envelope, bounds (and loop wrap), a
 // 32-bit linear interpolation, and gain * (level * y) added to the frame.
 void render_voice(Voice& voice, float* out, std::size_t frames, double frame_period) {
-    const std::span<const float> data = voice.sample.frames();
-    const float* d = data.data();
-    const std::size_t n = data.size();
+    const float* d = voice.sample.padded_frames();
+    const std::size_t n = voice.sample.size();
     const double end = static_cast<double>(n);
 
     const auto ls = voice.sample.loop_start();
@@ -30,32 +28,50 @@ void render_voice(Voice& voice, float* out, std::size_t frames, double frame_per
     double pos = voice.position;
     const double inc = voice.increment;
     const float gain = static_cast<float>(voice.gain);
-    bool active = true;
 
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (!env.step(frame_period)) {
-            active = false;
-            break;
-        }
+    // Reads, interpolates and adds frame i at `level`; false when the read
+    // position has run past the end (after any loop wrap): the voice is done.
+    auto add_frame = [&](std::size_t i, float level) {
         // `!(pos < end)` also catches NaN and positions too large for an index.
         if (!(pos < end)) {
-            if (!loops) {
-                active = false;
-                break;
-            }
+            if (!loops) return false;
             pos = loop_start + std::fmod(pos - loop_start, loop_length);
-            if (!(pos < end)) {
-                active = false;
-                break;
-            }
+            if (!(pos < end)) return false;
         }
-        const std::size_t idx = static_cast<std::size_t>(pos);
+        // 0 <= pos < n, so the signed conversion is exact (and cheaper than
+        // the unsigned one). At the last frame the padding repeats x0: no
+        // interpolation past the end or across a loop seam.
+        const auto idx = static_cast<std::int64_t>(pos);
         const float x0 = d[idx];
-        const float x1 = idx + 1 < n ? d[idx + 1] : x0;
+        const float x1 = d[idx + 1];
         const float frac = static_cast<float>(pos - static_cast<double>(idx));
         const float y = frac * (x1 - x0) + x0;
         pos += inc;
-        out[i] += gain * (static_cast<float>(env.level) * y);
+        out[i] += gain * (level * y);
+        return true;
+    };
+
+    bool active = true;
+    std::size_t i = 0;
+    for (; i < frames && env.stage != EnvelopeStage::Sustain; ++i) {
+        if (!env.step(frame_period) || !add_frame(i, static_cast<float>(env.level))) {
+            active = false;
+            break;
+        }
+    }
+    if (active && i < frames) {
+        // Sustain lasts until a release trigger, which cannot come during a
+        // render: the rest of the block runs at one level, with the same
+        // bookkeeping the generator does per frame.
+        env.level = env.params.sustain();
+        const float level = static_cast<float>(env.level);
+        for (; i < frames; ++i) {
+            env.stage_time += frame_period;
+            if (!add_frame(i, level)) {
+                active = false;
+                break;
+            }
+        }
     }
 
     voice.envelope = env;
