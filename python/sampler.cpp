@@ -1,8 +1,304 @@
-#include "kit/placeholder.hpp"
-#include "registry.hpp"
+// Python classes of the sampling engine: envelopes, samples, zone maps and
+// the polyphonic sampler.
+#include <optional>
+#include <string>
 
-TAMLOR_PLACEHOLDER(audio_sample, "builtins.AudioSample", "AudioSample(data, sample_rate=44100, root_note=69)\n--\n\n")
-TAMLOR_PLACEHOLDER(envelope, "builtins.Envelope", "Envelope(attack=0.005, decay=0.1, sustain=0.8, release=0.1)\n--\n\n")
-TAMLOR_PLACEHOLDER(sample_mapping, "builtins.SampleMapping", "SampleMapping(sample, note_low, note_high, velocity_low, velocity_high)\n--\n\n")
-TAMLOR_PLACEHOLDER(sample_map, "builtins.SampleMap", "SampleMap()\n--\n\n")
-TAMLOR_PLACEHOLDER(sampler, "builtins.Sampler", "Sampler(sample, sample_rate=44100, max_voices=8)\n--\n\n")
+#include "common/float_text.hpp"
+#include "kit/blocks.hpp"
+#include "kit/kit.hpp"
+#include "registry.hpp"
+#include "sampler/envelope.hpp"
+#include "sampler/sample.hpp"
+#include "sampler/sampler.hpp"
+
+namespace tamlor::py {
+namespace {
+
+using sampler::AudioSample;
+using sampler::Envelope;
+using sampler::SampleMap;
+using sampler::SampleMapping;
+using sampler::Sampler;
+using namespace kit;
+
+// ---------------------------------------------------------------------------
+// Envelope
+
+Params envelope_new_params{as_constructor, "Envelope", {"attack=0.005", "decay=0.1", "sustain=0.8", "release=0.1"}};
+
+PyObject* envelope_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(envelope_new_params, args, kwargs);
+        const double attack = a.f64(0);
+        const double decay = a.f64(1);
+        const double sustain = a.f64(2);
+        const double release = a.f64(3);
+        return create(type, Envelope(attack, decay, sustain, release));
+    });
+}
+
+std::string envelope_repr(const Envelope& e) {
+    std::string s = "Envelope(A=";
+    text::append_fixed(s, e.attack(), 3);
+    s += ", D=";
+    text::append_fixed(s, e.decay(), 3);
+    s += ", S=";
+    text::append_fixed(s, e.sustain(), 2);
+    s += ", R=";
+    text::append_fixed(s, e.release(), 3);
+    s += ")";
+    return s;
+}
+
+PyGetSetDef envelope_properties[] = {
+    property("attack", get<&Envelope::attack>, set<&Envelope::set_attack, "val">),
+    property("decay", get<&Envelope::decay>, set<&Envelope::set_decay, "val">),
+    property("sustain", get<&Envelope::sustain>, set<&Envelope::set_sustain, "val">),
+    property("release", get<&Envelope::release>, set<&Envelope::set_release, "val">),
+    end_properties,
+};
+
+PyType_Slot envelope_slots[] = {
+    slot(Py_tp_doc, envelope_new_params.doc()),
+    slot(Py_tp_new, envelope_new),
+    slot(Py_tp_dealloc, dealloc<Envelope>),
+    slot(Py_tp_repr, repr<envelope_repr>),
+    slot(Py_tp_richcompare, richcompare<Envelope>),
+    slot(Py_tp_getset, envelope_properties),
+    end_slots,
+};
+
+// ---------------------------------------------------------------------------
+// AudioSample
+
+Params sample_new_params{as_constructor, "AudioSample", {"data", "sample_rate=44100", "root_note=69"}};
+
+PyObject* sample_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(sample_new_params, args, kwargs);
+        std::vector<float> data = a.f32_vector(0);
+        const std::uint32_t sample_rate = a.u32(1);
+        const std::uint8_t root_note = a.u8(2);
+        return create(type, AudioSample(std::move(data), sample_rate, root_note));
+    });
+}
+
+std::string sample_repr(const AudioSample& s) {
+    std::string r = "AudioSample(samples=" + std::to_string(s.size()) + ", sr=" + std::to_string(s.sample_rate()) +
+                    ", root_note=" + std::to_string(s.root_note()) + ", duration=";
+    text::append_fixed(r, s.duration_seconds(), 3);
+    r += "s)";
+    return r;
+}
+
+PyObject* sample_data(const AudioSample& s) { return float_list(s.frames().data(), s.size()); }
+
+// Loop point setters: None removes the point, an int stores it as given.
+template <void (AudioSample::*Set)(std::optional<std::size_t>), Name Param>
+int set_loop_point(PyObject* self, PyObject* value, void*) {
+    return boundary_status([&] {
+        if (!value) raise_no_deleter();
+        ExclusiveBorrow guard(self);
+        std::optional<std::size_t> point;
+        if (value != Py_None) point = to_usize(value, Param.text);
+        (value_of<AudioSample>(self).*Set)(point);
+    });
+}
+
+PyGetSetDef sample_properties[] = {
+    property("sample_rate", get<&AudioSample::sample_rate>),
+    property("root_note", get<&AudioSample::root_note>, set<&AudioSample::set_root_note, "note">),
+    property("loop_start", get<&AudioSample::loop_start>, set_loop_point<&AudioSample::set_loop_start, "start">),
+    property("loop_end", get<&AudioSample::loop_end>, set_loop_point<&AudioSample::set_loop_end, "end">),
+    end_properties,
+};
+
+PyMethodDef sample_methods[] = {
+    def("duration_seconds", noargs<&AudioSample::duration_seconds>, "duration_seconds($self)\n--\n\n"),
+    def("data", noargs<sample_data>, "data($self)\n--\n\n"),
+    end_methods,
+};
+
+PyType_Slot sample_slots[] = {
+    slot(Py_tp_doc, sample_new_params.doc()),
+    slot(Py_tp_new, sample_new),
+    slot(Py_tp_dealloc, dealloc<AudioSample>),
+    slot(Py_tp_repr, repr<sample_repr>),
+    slot(Py_sq_length, length<&AudioSample::size>),
+    slot(Py_tp_getset, sample_properties),
+    slot(Py_tp_methods, sample_methods),
+    end_slots,
+};
+
+// ---------------------------------------------------------------------------
+// SampleMapping
+
+Params mapping_new_params{
+    as_constructor, "SampleMapping", {"sample", "note_low", "note_high", "velocity_low", "velocity_high"}};
+Params matches_params{as_method, "matches", {"note", "velocity"}};
+
+PyObject* mapping_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(mapping_new_params, args, kwargs);
+        AudioSample sample = a.instance<AudioSample>(0);
+        const std::uint8_t note_low = a.u8(1);
+        const std::uint8_t note_high = a.u8(2);
+        const std::uint8_t velocity_low = a.u8(3);
+        const std::uint8_t velocity_high = a.u8(4);
+        return create(type, SampleMapping(std::move(sample), note_low, note_high, velocity_low, velocity_high));
+    });
+}
+
+std::string mapping_repr(const SampleMapping& m) {
+    return "SampleMapping(notes=" + std::to_string(m.note_low()) + "-" + std::to_string(m.note_high()) +
+           ", vel=" + std::to_string(m.velocity_low()) + "-" + std::to_string(m.velocity_high()) + ")";
+}
+
+PyMethodDef mapping_methods[] = {
+    def("matches", method<&SampleMapping::matches, matches_params>, matches_params),
+    end_methods,
+};
+
+PyType_Slot mapping_slots[] = {
+    slot(Py_tp_doc, mapping_new_params.doc()),
+    slot(Py_tp_new, mapping_new),
+    slot(Py_tp_dealloc, dealloc<SampleMapping>),
+    slot(Py_tp_repr, repr<mapping_repr>),
+    slot(Py_tp_methods, mapping_methods),
+    end_slots,
+};
+
+// ---------------------------------------------------------------------------
+// SampleMap
+
+Params map_new_params{as_constructor, "SampleMap", {}};
+Params single_sample_params{as_static, "single_sample", {"sample"}};
+Params add_mapping_params{as_method, "add_mapping", {"mapping"}};
+Params find_sample_params{as_method, "find_sample", {"note", "velocity"}};
+
+PyObject* map_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(map_new_params, args, kwargs);
+        return create(type, SampleMap());
+    });
+}
+
+PyObject* map_single_sample(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(single_sample_params, args, nargs, kwnames);
+        const AudioSample sample = a.instance<AudioSample>(0);
+        return wrap(SampleMap::single_sample(sample));
+    });
+}
+
+// Engine setters take their argument by const reference; these take a copy.
+void map_add_mapping(SampleMap& map, SampleMapping mapping) { map.add_mapping(mapping); }
+
+PyObject* map_find_sample(const SampleMap& map, std::uint8_t note, std::uint8_t velocity) {
+    std::optional<AudioSample> found = map.find_sample(note, velocity);
+    return found ? wrap(std::move(*found)) : none();
+}
+
+std::string map_repr(const SampleMap& m) { return "SampleMap(mappings=" + std::to_string(m.mapping_count()) + ")"; }
+
+PyMethodDef map_methods[] = {
+    def("single_sample", map_single_sample, single_sample_params),
+    def("add_mapping", method<map_add_mapping, add_mapping_params>, add_mapping_params),
+    def("find_sample", method<map_find_sample, find_sample_params>, find_sample_params),
+    def("mapping_count", noargs<&SampleMap::mapping_count>, "mapping_count($self)\n--\n\n"),
+    end_methods,
+};
+
+PyType_Slot map_slots[] = {
+    slot(Py_tp_doc, map_new_params.doc()),
+    slot(Py_tp_new, map_new),
+    slot(Py_tp_dealloc, dealloc<SampleMap>),
+    slot(Py_tp_repr, repr<map_repr>),
+    slot(Py_sq_length, length<&SampleMap::mapping_count>),
+    slot(Py_tp_methods, map_methods),
+    end_slots,
+};
+
+// ---------------------------------------------------------------------------
+// Sampler
+
+Params sampler_new_params{as_constructor, "Sampler", {"sample", "sample_rate=44100", "max_voices=8"}};
+Params set_envelope_params{as_method, "set_envelope", {"envelope"}};
+Params note_on_params{as_method, "note_on", {"note", "velocity"}};
+Params note_off_params{as_method, "note_off", {"note"}};
+Params render_params{as_method, "render", {"frames"}};
+
+PyObject* sampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        Args a(sampler_new_params, args, kwargs);
+        AudioSample sample = a.instance<AudioSample>(0);
+        const std::uint32_t sample_rate = a.u32(1);
+        const std::size_t max_voices = a.usize(2);
+        return create(type, Sampler(std::move(sample), sample_rate, max_voices));
+    });
+}
+
+void sampler_set_envelope(Sampler& s, Envelope e) { s.set_envelope(e); }
+
+PyObject* sampler_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<Sampler>(self, [&](Sampler& s) {
+        Args a(render_params, args, nargs, kwnames);
+        const std::size_t frames = a.usize(0);
+        return render_float_list(frames, [&](float* out, std::size_t n) { s.render(out, n); });
+    });
+}
+
+std::string sampler_repr(const Sampler& s) {
+    return "Sampler(max_voices=" + std::to_string(s.max_voices()) + ", active=" +
+           std::to_string(s.active_voice_count()) + ", sr=" + std::to_string(s.sample_rate()) + ")";
+}
+
+PyGetSetDef sampler_properties[] = {
+    property("max_voices", get<&Sampler::max_voices>, set<&Sampler::set_max_voices, "v">),
+    property("sample_rate", get<&Sampler::sample_rate>),
+    end_properties,
+};
+
+PyMethodDef sampler_methods[] = {
+    def("set_envelope", method<sampler_set_envelope, set_envelope_params>, set_envelope_params),
+    def("note_on", method<&Sampler::note_on, note_on_params>, note_on_params),
+    def("note_off", method<&Sampler::note_off, note_off_params>, note_off_params),
+    def("active_voice_count", noargs<&Sampler::active_voice_count>, "active_voice_count($self)\n--\n\n"),
+    def("all_notes_off", noargs<&Sampler::all_notes_off>, "all_notes_off($self)\n--\n\n"),
+    def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),
+    PyMethodDef{"render", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sampler_render)),
+                METH_FASTCALL | METH_KEYWORDS,
+                "render($self, frames)\n--\n\nRender audio into a list of f32 samples (mono)."},
+    end_methods,
+};
+
+PyType_Slot sampler_slots[] = {
+    slot(Py_tp_doc, sampler_new_params.doc()),
+    slot(Py_tp_new, sampler_new),
+    slot(Py_tp_dealloc, dealloc<Sampler>),
+    slot(Py_tp_repr, repr<sampler_repr>),
+    slot(Py_tp_getset, sampler_properties),
+    slot(Py_tp_methods, sampler_methods),
+    end_slots,
+};
+
+}  // namespace
+
+template <>
+PyType_Spec kit::Class<Envelope>::spec = kit::spec<Envelope>("builtins.Envelope", envelope_slots);
+template <>
+PyType_Spec kit::Class<AudioSample>::spec = kit::spec<AudioSample>("builtins.AudioSample", sample_slots);
+template <>
+PyType_Spec kit::Class<SampleMapping>::spec = kit::spec<SampleMapping>("builtins.SampleMapping", mapping_slots);
+template <>
+PyType_Spec kit::Class<SampleMap>::spec = kit::spec<SampleMap>("builtins.SampleMap", map_slots);
+template <>
+PyType_Spec kit::Class<Sampler>::spec = kit::spec<Sampler>("builtins.Sampler", sampler_slots);
+
+PyTypeObject* types::envelope() { return kit::Class<Envelope>::type(); }
+PyTypeObject* types::audio_sample() { return kit::Class<AudioSample>::type(); }
+PyTypeObject* types::sample_mapping() { return kit::Class<SampleMapping>::type(); }
+PyTypeObject* types::sample_map() { return kit::Class<SampleMap>::type(); }
+PyTypeObject* types::sampler() { return kit::Class<Sampler>::type(); }
+
+}  // namespace tamlor::py

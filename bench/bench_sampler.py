@@ -1,0 +1,56 @@
+"""Per-call cost of the Sampler hot paths. `Sampler.render(512)` with 1, 8
+and 32 sounding voices is measured against `array('f', ...).tolist()` of 512
+floats in the same run: turning 512 32-bit floats into a Python list is the
+floor for any call that returns a block, so the ratio shows what the voices
+themselves cost on top. `note_on` on a ten-second sample is measured against
+`note_on` on a ten-frame one: a note start shares the sample's frames, so the
+two must cost about the same."""
+import math
+import sys
+from array import array
+
+import tamlor
+from common import per_call, report
+
+
+def sounding_sampler(voices):
+    """A sampler with `voices` held notes on a looping one-second sine, past
+    their attack so every voice does full work in every frame."""
+    data = [math.sin(2.0 * math.pi * 440.0 * i / 44100.0) for i in range(44100)]
+    sample = tamlor.AudioSample(data)
+    sample.loop_start = 0
+    sample.loop_end = len(data)
+    sampler = tamlor.Sampler(sample, max_voices=voices)
+    sampler.set_envelope(tamlor.Envelope(0.001, 0.01, 0.5, 0.1))
+    for i in range(voices):
+        sampler.note_on(48 + i % 40, 100)
+    sampler.render(4410)
+    assert sampler.active_voice_count() == voices
+    return sampler
+
+
+def note_on_cost(frames):
+    sampler = tamlor.Sampler(tamlor.AudioSample([0.0] * frames), max_voices=8)
+    return per_call("note_on(60, 100)", globals={"note_on": sampler.note_on}, number=100_000)
+
+
+def main():
+    block = array("f", [0.25] * 512)
+    render_rows = [("array('f', 512 floats).tolist()", per_call("tolist()", globals={"tolist": block.tolist}, number=20_000), None)]
+    for voices, limit in ((1, 1.5), (8, 3.0), (32, None)):
+        render = sounding_sampler(voices).render
+        t = per_call("render(512)", globals={"render": render}, number=20_000)
+        render_rows.append((f"Sampler.render(512), {voices} voice{'s' if voices > 1 else ''}", t, limit))
+    failures = report("Sampler.render, per call (ratio to array.tolist of 512 floats):", render_rows,
+                      "array('f', 512 floats).tolist()")
+    print()
+    note_rows = [
+        ("note_on, 10-frame sample", note_on_cost(10), None),
+        ("note_on, 10-second sample (441000 frames)", note_on_cost(441_000), 1.5),
+    ]
+    failures += report("Sampler.note_on, per call (ratio to a 10-frame sample):", note_rows, "note_on, 10-frame sample")
+    return failures
+
+
+if __name__ == "__main__":
+    sys.exit(1 if main() else 0)

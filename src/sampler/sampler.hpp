@@ -1,0 +1,76 @@
+// The polyphonic sampler: voices that play one sample at MIDI pitches,
+// shaped by ADSR envelopes, rendered into mono blocks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "midi/message.hpp"
+#include "sampler/envelope.hpp"
+#include "sampler/sample.hpp"
+
+namespace tamlor::sampler {
+
+// One sounding note.
+struct Voice {
+    AudioSample sample;      // shares the sampler's frames
+    EnvelopeGenerator envelope;
+    double gain;             // velocity / 127
+    double position = 0.0;   // fractional read position, in frames
+    double increment;        // read-position advance per output frame
+    bool active = true;      // cleared when the voice has finished
+    std::uint8_t note;
+
+    Voice(const AudioSample& s, const Envelope& e, std::uint8_t note, std::uint8_t velocity, double increment)
+        : sample(s), envelope(e), gain(velocity / 127.0), increment(increment), note(note) {}
+};
+
+// Read-position advance per output frame for `note`: the sample's rate over
+// the output rate, times the ratio of the note's pitch to the root's.
+double playback_increment(std::uint8_t root_note, std::uint8_t note, std::uint32_t sample_rate,
+                          std::uint32_t output_rate);
+
+class Sampler {
+public:
+    explicit Sampler(AudioSample sample, std::uint32_t sample_rate = 44100, std::size_t max_voices = 8)
+        : sample_(std::move(sample)), max_voices_(max_voices), sample_rate_(sample_rate) {}
+
+    const AudioSample& sample() const { return sample_; }
+    std::uint32_t sample_rate() const { return sample_rate_; }
+    std::size_t max_voices() const { return max_voices_; }
+    // Applies at the next note start; sounding voices are kept.
+    void set_max_voices(std::size_t v) { max_voices_ = v; }
+    const Envelope& envelope() const { return envelope_; }
+    // Voices started from now on use `e`; sounding ones keep theirs.
+    void set_envelope(const Envelope& e) { envelope_ = e; }
+    const std::vector<Voice>& voices() const { return voices_; }
+
+    // NoteOn starts a voice (velocity 0 included), NoteOff releases every
+    // voice of its note; other messages and the channel are ignored.
+    void handle_message(const midi::Message& message);
+    // Validate note then velocity (ValueError) and apply the message on channel 0.
+    void note_on(std::uint8_t note, std::uint8_t velocity);
+    void note_off(std::uint8_t note);
+    std::size_t active_voice_count() const;
+    // Releases every voice.
+    void all_notes_off();
+    // Drops every voice at once.
+    void panic() { voices_.clear(); }
+
+    // Adds the next `frames` frames of every voice into `out` (which the
+    // caller zeroes), clips the sum to -1..1 (NaN passes through), then
+    // drops the voices that finished. Allocates nothing.
+    void render(float* out, std::size_t frames);
+
+private:
+    void start_voice(std::uint8_t note, std::uint8_t velocity);
+
+    AudioSample sample_;
+    std::vector<Voice> voices_;  // oldest first
+    std::size_t max_voices_;
+    Envelope envelope_;
+    std::uint32_t sample_rate_;
+};
+
+}  // namespace tamlor::sampler
