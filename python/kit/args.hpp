@@ -89,7 +89,7 @@ public:
 
     // Conversion chosen by the C++ type, for the generic method wrappers.
     template <class V>
-    V get(int i) const;
+    std::remove_cvref_t<V> get(int i) const;
 
 private:
     void bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs);
@@ -100,7 +100,7 @@ private:
 };
 
 template <class V>
-V Args::get(int i) const {
+std::remove_cvref_t<V> Args::get(int i) const {
     using U = std::remove_cvref_t<V>;
     if constexpr (std::is_same_v<U, double>) return f64(i);
     else if constexpr (std::is_same_v<U, float>) return f32(i);
