@@ -6,8 +6,7 @@ import sys
 from array import array
 
 import tamlor
-from common import report
-from interleave import best_per_call
+from common import best_per_call, report
 
 
 def main():

@@ -10,7 +10,7 @@ import sys
 from array import array
 
 import tamlor
-from common import per_call, report
+from common import best_per_call, per_call, report
 
 
 def sounding_sampler(voices):
@@ -36,11 +36,15 @@ def note_on_cost(frames):
 
 def main():
     block = array("f", [0.25] * 512)
-    render_rows = [("array('f', 512 floats).tolist()", per_call("tolist()", globals={"tolist": block.tolist}, number=20_000), None)]
+    env = {"tolist": block.tolist}
+    stmts, names, limits = ["tolist()"], ["array('f', 512 floats).tolist()"], [None]
     for voices, limit in ((1, 1.5), (8, 3.0), (32, None)):
-        render = sounding_sampler(voices).render
-        t = per_call("render(512)", globals={"render": render}, number=20_000)
-        render_rows.append((f"Sampler.render(512), {voices} voice{'s' if voices > 1 else ''}", t, limit))
+        env[f"render{voices}"] = sounding_sampler(voices).render
+        stmts.append(f"render{voices}(512)")
+        names.append(f"Sampler.render(512), {voices} voice{'s' if voices > 1 else ''}")
+        limits.append(limit)
+    times = best_per_call(stmts, env, number=2_000)
+    render_rows = list(zip(names, times, limits))
     failures = report("Sampler.render, per call (ratio to array.tolist of 512 floats):", render_rows,
                       "array('f', 512 floats).tolist()")
     print()

@@ -9,6 +9,18 @@ def per_call(stmt, setup="pass", globals=None, number=200_000, repeat=7):
     return min(timer.repeat(repeat=repeat, number=number)) / number
 
 
+def best_per_call(stmts, globals, number, rounds=15):
+    """Best seconds per execution for each statement of `stmts`, timed in
+    turns (each statement once per round, round after round) so that a change
+    in the machine's load falls on the baseline and the measured calls alike."""
+    timers = [timeit.Timer(s, globals=globals) for s in stmts]
+    best = [float("inf")] * len(stmts)
+    for _ in range(rounds):
+        for i, timer in enumerate(timers):
+            best[i] = min(best[i], timer.timeit(number) / number)
+    return best
+
+
 def report(title, rows, baseline_name):
     """Prints `rows` (name, seconds, limit or None) as ratios to the baseline row."""
     base = dict((name, t) for name, t, _ in rows)[baseline_name]

@@ -3,6 +3,7 @@
 
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
+#include "kit/values.hpp"
 #include "registry.hpp"
 #include "sequencer/transport_clock.hpp"
 
@@ -41,6 +42,17 @@ std::string clock_repr(const TransportClock& c) {
     return s;
 }
 
+PyObject* clock_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<TransportClock>(self, [&](TransportClock& c) -> PyObject* {
+        Args a(advance_params, args, nargs, kwnames);
+        const std::uint64_t frames = a.u64(0);
+        const std::uint32_t sample_rate = a.u32(1);
+        const auto range = c.advance_by_frames(frames, sample_rate);
+        if (!range) return none();
+        return recycled_pair(self, range->first, range->second);
+    });
+}
+
 std::string_view clock_state(const TransportClock& c) { return sequencer::state_name(c.state()); }
 
 PyGetSetDef clock_properties[] = {
@@ -57,7 +69,7 @@ PyMethodDef clock_methods[] = {
     def("pause", noargs<&TransportClock::pause>, "pause($self)\n--\n\n"),
     def("stop", noargs<&TransportClock::stop>, "stop($self)\n--\n\n"),
     def("seek", method<&TransportClock::seek, seek_params>, seek_params),
-    def("advance_by_frames", method<&TransportClock::advance_by_frames, advance_params>, advance_params),
+    def("advance_by_frames", clock_advance, advance_params),
     def("beats_to_seconds", method<&TransportClock::beats_to_seconds, to_seconds_params>, to_seconds_params),
     def("seconds_to_beats", method<&TransportClock::seconds_to_beats, to_beats_params>, to_beats_params),
     def("beats_to_ticks", method<&TransportClock::beats_to_ticks, to_ticks_params>, to_ticks_params),

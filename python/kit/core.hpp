@@ -94,6 +94,7 @@ struct Header {
     PyObject_HEAD
     std::int32_t borrow;  // > 0: shared borrows; -1: one exclusive borrow
     unsigned long owner;  // the creating thread
+    PyObject* spare;      // a result this object may hand out again (see recycled_pair)
 };
 
 template <class T>
@@ -188,6 +189,7 @@ PyObject* create(PyTypeObject* type, T&& value) {
     PyObject* self = check(alloc(type, 0));
     header(self)->borrow = 0;
     header(self)->owner = PyThread_get_thread_ident();
+    header(self)->spare = nullptr;
     static_assert(std::is_nothrow_move_constructible_v<std::decay_t<T>>);
     new (&value_of<std::decay_t<T>>(self)) std::decay_t<T>(std::forward<T>(value));
     return self;
@@ -214,6 +216,7 @@ void dealloc(PyObject* self) {
         }
     }
     if (destroy) value_of<T>(self).~T();
+    Py_CLEAR(header(self)->spare);
     auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
     free_fn(self);
     Py_DECREF(tp);

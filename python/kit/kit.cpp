@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/errors.hpp"
+#include "kit/values.hpp"
 #include "kit/wrap.hpp"
 
 namespace tamlor::py::kit {
@@ -120,13 +121,9 @@ double to_f64(PyObject* o, const char* name) {
 namespace {
 
 // Any int (or __index__ object) in 0..max, else the narrow-width OverflowError.
+// PyLong_AsLongLongAndOverflow applies __index__ itself and raises TypeError
+// for anything else, so the common case makes one call.
 unsigned long long to_narrow(PyObject* o, const char* name, unsigned long long max) {
-    Ref index;
-    if (!PyLong_Check(o)) {
-        index = Ref(PyNumber_Index(o));
-        if (!index) fail_argument(name);
-        o = index.get();
-    }
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (v == -1 && PyErr_Occurred()) fail_argument(name);
@@ -149,15 +146,17 @@ std::uint32_t to_u32(PyObject* o, const char* name) {
 }
 
 std::uint64_t to_u64(PyObject* o, const char* name) {
-    Ref index;
-    if (!PyLong_Check(o)) {
-        index = Ref(PyNumber_Index(o));
-        if (!index) fail_argument(name);
-        o = index.get();
-    }
-    const unsigned long long v = PyLong_AsUnsignedLongLong(o);
-    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) fail_argument(name);
-    return v;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (v == -1 && PyErr_Occurred()) fail_argument(name);
+    if (overflow == 0 && v >= 0) return static_cast<std::uint64_t>(v);
+    // Negative or beyond 63 bits: the unsigned conversion decides, with the
+    // interpreter's own messages.
+    Ref index(PyNumber_Index(o));
+    if (!index) fail_argument(name);
+    const unsigned long long u = PyLong_AsUnsignedLongLong(index.get());
+    if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) fail_argument(name);
+    return u;
 }
 
 bool to_bool(PyObject* o, const char* name) {
@@ -212,6 +211,38 @@ std::vector<float> to_f32_vector(PyObject* seq, const char* name) {
 
 PyObject* float_list(const float* data, std::size_t n) {
     return build_list(n, [&](std::size_t i) { return PyFloat_FromDouble(static_cast<double>(data[i])); });
+}
+
+namespace {
+
+bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+}  // namespace
+
+PyObject* recycled_pair(PyObject* self, double a, double b) {
+    Header* h = header(self);
+    PyObject* last = h->spare;
+    PyObject* last_b = last ? PyTuple_GetItem(last, 1) : nullptr;
+    Ref fa;
+    if (last_b && same_bits(PyFloat_AsDouble(last_b), a)) {
+        Py_INCREF(last_b);
+        fa = Ref(last_b);
+    } else {
+        fa = Ref(check(PyFloat_FromDouble(a)));
+    }
+    Ref fb(check(PyFloat_FromDouble(b)));
+    if (last && Py_REFCNT(last) == 1) {
+        // Only this object holds the tuple: fill it anew (SetItem drops the old items).
+        PyTuple_SetItem(last, 0, fa.release());
+        PyTuple_SetItem(last, 1, fb.release());
+        Py_INCREF(last);
+        return last;
+    }
+    PyObject* pair = check(PyTuple_Pack(2, fa.get(), fb.get()));
+    Py_INCREF(pair);
+    Py_XDECREF(h->spare);
+    h->spare = pair;
+    return pair;
 }
 
 // ---------------------------------------------------------------------------

@@ -26,6 +26,13 @@ PyObject* tuple(const V&... values) {
     return t.release();
 }
 
+// The tuple (a, b) of two floats for a method of `self` that is called once
+// per audio block. The tuple handed out last time is filled anew when nobody
+// else holds it any more, as the interpreter's own iterators do with their
+// result tuples, and a float equal (bit for bit) to the last second item is
+// reused for the first: a block's start is the previous block's end.
+PyObject* recycled_pair(PyObject* self, double a, double b);
+
 // An interned str created on first use and kept for the life of the process.
 class Interned {
 public:
