@@ -155,3 +155,17 @@ def test_conversions_ignore_transport_state():
     assert clock.beats_to_seconds(2.0) == 2.0
     clock.ticks_per_beat = 96
     assert clock.beats_to_ticks(1.0) == 96
+
+
+def test_ranges_handed_out_never_change():
+    # A range the caller still holds is never refilled by a later call.
+    clock = tamlor.TransportClock()
+    clock.play()
+    held = [clock.advance_by_frames(512, 44100) for _ in range(3)]
+    clock.advance_by_frames(512, 44100)
+    step = 0.023219954648526078
+    assert held[0] == (0.0, step)
+    assert held[1][0] == held[0][1] and held[2][0] == held[1][1]
+    clock.seek(10.0)
+    start, end = clock.advance_by_frames(512, 44100)
+    assert start == 10.0 and held[2] != (start, end)
