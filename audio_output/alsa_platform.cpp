@@ -16,6 +16,7 @@ namespace tamlor::audio_output {
 namespace {
 
 namespace alsa = devices::alsa;
+using alsa::Owned;
 
 struct PcmApi {
     int (*pcm_open)(void** pcm, const char* name, int stream, int mode) = nullptr;
@@ -68,18 +69,6 @@ const PcmApi& api() {
     return loaded;
 }
 
-// Frees what the library allocated, on every way out.
-template <class Free>
-struct Owned {
-    void* p = nullptr;
-    Free free_fn;
-    explicit Owned(Free f) : free_fn(f) {}
-    ~Owned() {
-        if (p) free_fn(p);
-    }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-};
 
 // An endpoint as ALSA describes it: nothing stays open, so the record is
 // all there is.

@@ -39,6 +39,20 @@ private:
     bool active_ = false;
 };
 
+// Frees what the library allocated (through the matching free or close
+// function), on every way out.
+template <class Free>
+struct Owned {
+    void* p = nullptr;
+    Free free_fn;
+    explicit Owned(Free f) : free_fn(f) {}
+    ~Owned() {
+        if (p) free_fn(p);
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+};
+
 // Stream directions and open modes the layers use.
 inline constexpr int pcm_stream_playback = 0;
 inline constexpr int pcm_stream_capture = 1;

@@ -15,6 +15,7 @@ namespace tamlor::midi_input {
 namespace {
 
 namespace alsa = devices::alsa;
+using alsa::Owned;
 
 struct SequencerApi {
     int (*open)(void** seq, const char* name, int streams, int mode) = nullptr;
@@ -61,18 +62,6 @@ const SequencerApi& api() {
     return loaded;
 }
 
-// Releases what the sequencer's allocation functions handed out.
-template <class Free>
-struct Owned {
-    void* p = nullptr;
-    Free free_fn;
-    explicit Owned(Free f) : free_fn(f) {}
-    ~Owned() {
-        if (p) free_fn(p);
-    }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-};
 
 // The ports present when the service was opened, as terminated UTF-16 texts.
 class AlsaService final : public Service {

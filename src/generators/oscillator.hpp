@@ -83,13 +83,6 @@ public:
     }
     void commit(const Cursor& c) { phase_ = c.phase(); }
 
-    // Writes the next `frames` samples to `out`.
-    void render(float* out, std::size_t frames) {
-        Cursor c = cursor();
-        for (std::size_t i = 0; i < frames; ++i) out[i] = c.next();
-        commit(c);
-    }
-
 private:
     double frequency_;
     double amplitude_;
@@ -130,12 +123,6 @@ public:
 
     Cursor cursor() const { return Cursor(state_, amplitude_); }
     void commit(const Cursor& c) { state_ = c.state(); }
-
-    void render(float* out, std::size_t frames) {
-        Cursor c = cursor();
-        for (std::size_t i = 0; i < frames; ++i) out[i] = c.next();
-        commit(c);
-    }
 
 private:
     double amplitude_;
