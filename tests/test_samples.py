@@ -26,6 +26,9 @@ def test_repr_duration_and_widened_frames():
     assert empty.duration_seconds() == 0.0
     assert repr(empty).endswith("duration=0.000s)")
     assert len(empty) == 0 and empty.data() == []
+    # the duration counts the frames only: 4 frames at 4 Hz last exactly one second
+    assert tamlor.AudioSample([0.0] * 4, sample_rate=4).duration_seconds() == 1.0
+    assert tamlor.AudioSample([], sample_rate=1).duration_seconds() == 0.0
     s = tamlor.AudioSample([0.1, 0.2])
     assert s.data() == [0.10000000149011612, 0.20000000298023224]
     assert (len(s), s.sample_rate, s.root_note, s.loop_start, s.loop_end) == (2, 44100, 69, None, None)

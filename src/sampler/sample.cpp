@@ -22,7 +22,7 @@ void AudioSample::set_root_note(std::uint8_t note) { root_note_ = midi::check_no
 
 double AudioSample::duration_seconds() const {
     if (sample_rate_ == 0) return 0.0;
-    return static_cast<double>(data_->size()) / static_cast<double>(sample_rate_);
+    return static_cast<double>(size()) / static_cast<double>(sample_rate_);
 }
 
 SampleMapping::SampleMapping(AudioSample sample, std::uint8_t note_low, std::uint8_t note_high,
