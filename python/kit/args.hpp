@@ -109,6 +109,7 @@ std::remove_cvref_t<V> Args::get(int i) const {
     else if constexpr (std::is_same_v<U, std::uint16_t>) return u16(i);
     else if constexpr (std::is_same_v<U, std::uint32_t>) return u32(i);
     else if constexpr (std::is_same_v<U, std::uint64_t>) return u64(i);
+    else if constexpr (std::is_same_v<U, std::size_t>) return usize(i);
     else if constexpr (std::is_same_v<U, std::string>) return str(i);
     else return instance<U>(i);
 }

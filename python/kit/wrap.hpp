@@ -133,6 +133,7 @@ int set(PyObject* self, PyObject* value, void*) {
         else if constexpr (std::is_same_v<V, std::uint16_t>) converted = to_u16(value, Param.text);
         else if constexpr (std::is_same_v<V, std::uint32_t>) converted = to_u32(value, Param.text);
         else if constexpr (std::is_same_v<V, std::uint64_t>) converted = to_u64(value, Param.text);
+        else if constexpr (std::is_same_v<V, std::size_t>) converted = to_usize(value, Param.text);
         else if constexpr (std::is_same_v<V, std::string>) converted = to_str(value, Param.text);
         else converted = to_instance<V>(value, Param.text);
         std::invoke(Fn, value_of<T>(self), std::move(converted));
