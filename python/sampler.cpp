@@ -226,7 +226,7 @@ Params sampler_new_params{as_constructor, "Sampler", {"sample", "sample_rate=441
 Params set_envelope_params{as_method, "set_envelope", {"envelope"}};
 Params note_on_params{as_method, "note_on", {"note", "velocity"}};
 Params note_off_params{as_method, "note_off", {"note"}};
-Params render_params{as_method, "render", {"frames"}};
+Params render_params{as_method, "render", {"frames"}, "Render audio into a list of f32 samples (mono)."};
 
 PyObject* sampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
@@ -266,9 +266,7 @@ PyMethodDef sampler_methods[] = {
     def("active_voice_count", noargs<&Sampler::active_voice_count>, "active_voice_count($self)\n--\n\n"),
     def("all_notes_off", noargs<&Sampler::all_notes_off>, "all_notes_off($self)\n--\n\n"),
     def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),
-    PyMethodDef{"render", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sampler_render)),
-                METH_FASTCALL | METH_KEYWORDS,
-                "render($self, frames)\n--\n\nRender audio into a list of f32 samples (mono)."},
+    def("render", sampler_render, render_params),
     end_methods,
 };
 

@@ -279,12 +279,19 @@ PyObject* Params::key(int i) {
     return keys_[i];
 }
 
+namespace {
+
+[[noreturn]] void raise_too_many(const Params& params, Py_ssize_t nargs) {
+    const std::string given = " (" + std::to_string(nargs) + " given)";
+    if (params.count() == 0) raise(PyExc_TypeError, std::string(params.function()) + "() takes no arguments" + given);
+    raise(PyExc_TypeError, std::string(params.function()) + "() takes at most " + std::to_string(params.count()) +
+                               " argument" + (params.count() == 1 ? "" : "s") + given);
+}
+
+}  // namespace
+
 Args::Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) : params_(params) {
-    if (nargs > params.count()) {
-        raise(PyExc_TypeError, std::string(params.function()) + "() takes at most " + std::to_string(params.count()) +
-                                   " argument" + (params.count() == 1 ? "" : "s") + " (" + std::to_string(nargs) +
-                                   " given)");
-    }
+    if (nargs > params.count()) raise_too_many(params, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) values_[static_cast<std::size_t>(i)] = args[i];
     if (nargs == params.count() && !kwnames) return;  // the common all-positional call
     for (int i = static_cast<int>(nargs); i < params.count(); ++i) values_[static_cast<std::size_t>(i)] = nullptr;
@@ -297,11 +304,7 @@ Args::Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 
 Args::Args(Params& params, PyObject* args, PyObject* kwargs) : params_(params) {
     const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
-    if (nargs > params.count()) {
-        raise(PyExc_TypeError, std::string(params.function()) + "() takes at most " + std::to_string(params.count()) +
-                                   " argument" + (params.count() == 1 ? "" : "s") + " (" + std::to_string(nargs) +
-                                   " given)");
-    }
+    if (nargs > params.count()) raise_too_many(params, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) values_[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
     for (int i = static_cast<int>(nargs); i < params.count(); ++i) values_[static_cast<std::size_t>(i)] = nullptr;
     if (kwargs) {
