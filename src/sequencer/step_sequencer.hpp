@@ -25,7 +25,8 @@ struct StepEvent {
 std::uint64_t saturate_u64(double x);
 
 // The pattern position of grid time `t`: floor(t / sd), except that a
-// quotient within a relative 1e-9 of a whole number is that whole number.
+// quotient within a relative 1e-9 (and at most 0.05) of a whole number is
+// that whole number.
 // Grid times are sums of repeated additions, which for step durations that
 // are not binary fractions land a hair below k * sd; plain floor would then
 // play step k-1 twice and skip step k.

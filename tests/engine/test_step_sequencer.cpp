@@ -27,6 +27,8 @@ TEST(StepSequencer, GridIndexSnapsRepeatedSums) {
         }
     }
     EXPECT_EQ(grid_index(0.49999, 0.25), 1u);  // clearly between grid times: floor
+    // Two thirds of a step past index 733007751851: still floor, however large.
+    EXPECT_EQ(grid_index(std::ldexp(1.0, 40) + 1.5, 1.5), 733007751851u);
     EXPECT_EQ(grid_index(1.0, 5e-324), UINT64_MAX);
 }
 
