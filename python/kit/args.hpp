@@ -64,39 +64,50 @@ private:
 
 class Args {
 public:
-    // Vectorcall form (METH_FASTCALL | METH_KEYWORDS).
-    Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+    // Vectorcall form (METH_FASTCALL | METH_KEYWORDS). A call that passes
+    // every parameter by position reads the caller's array in place.
+    Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) : params_(params) {
+        if (nargs == params.count() && !kwnames) {
+            given_ = args;
+            return;
+        }
+        bind(args, nargs, kwnames);
+    }
     // tp_new form (argument tuple and keyword dict, either may be null).
     Args(Params& params, PyObject* args, PyObject* kwargs);
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
 
     // The argument object (borrowed), or null when it was not given.
-    PyObject* operator[](int i) const { return values_[i]; }
-    bool given(int i) const { return values_[i] != nullptr; }
+    PyObject* operator[](int i) const { return given_[i]; }
+    bool given(int i) const { return given_[i] != nullptr; }
     const char* name(int i) const { return params_.name(i); }
 
-    double f64(int i) const { return given(i) ? to_f64(values_[i], name(i)) : params_.default_f64(i); }
+    double f64(int i) const { return given(i) ? to_f64(given_[i], name(i)) : params_.default_f64(i); }
     float f32(int i) const { return static_cast<float>(f64(i)); }
-    std::uint8_t u8(int i) const { return given(i) ? to_u8(values_[i], name(i)) : static_cast<std::uint8_t>(params_.default_u64(i)); }
-    std::uint16_t u16(int i) const { return given(i) ? to_u16(values_[i], name(i)) : static_cast<std::uint16_t>(params_.default_u64(i)); }
-    std::uint32_t u32(int i) const { return given(i) ? to_u32(values_[i], name(i)) : static_cast<std::uint32_t>(params_.default_u64(i)); }
-    std::uint64_t u64(int i) const { return given(i) ? to_u64(values_[i], name(i)) : params_.default_u64(i); }
+    std::uint8_t u8(int i) const { return given(i) ? to_u8(given_[i], name(i)) : static_cast<std::uint8_t>(params_.default_u64(i)); }
+    std::uint16_t u16(int i) const { return given(i) ? to_u16(given_[i], name(i)) : static_cast<std::uint16_t>(params_.default_u64(i)); }
+    std::uint32_t u32(int i) const { return given(i) ? to_u32(given_[i], name(i)) : static_cast<std::uint32_t>(params_.default_u64(i)); }
+    std::uint64_t u64(int i) const { return given(i) ? to_u64(given_[i], name(i)) : params_.default_u64(i); }
     std::size_t usize(int i) const { return static_cast<std::size_t>(u64(i)); }
-    bool boolean(int i) const { return given(i) ? to_bool(values_[i], name(i)) : params_.default_text(i) == "True"; }
+    bool boolean(int i) const { return given(i) ? to_bool(given_[i], name(i)) : params_.default_text(i) == "True"; }
     std::string str(int i) const;
     template <class T>
-    T instance(int i) const { return to_instance<T>(values_[i], name(i)); }
-    std::vector<float> f32_vector(int i) const { return to_f32_vector(values_[i], name(i)); }
+    T instance(int i) const { return to_instance<T>(given_[i], name(i)); }
+    std::vector<float> f32_vector(int i) const { return to_f32_vector(given_[i], name(i)); }
 
     // Conversion chosen by the C++ type, for the generic method wrappers.
     template <class V>
     std::remove_cvref_t<V> get(int i) const;
 
 private:
+    void bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
     void bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs);
     void finish();
 
     Params& params_;
-    std::array<PyObject*, Params::max_params> values_;  // the first count() are set
+    PyObject* const* given_ = nullptr;  // the arguments by position: the caller's array or values_
+    std::array<PyObject*, Params::max_params> values_;  // the first count() are set when used
 };
 
 template <class V>

@@ -95,6 +95,8 @@ struct Header {
     std::int32_t borrow;  // > 0: shared borrows; -1: one exclusive borrow
     unsigned long owner;  // the creating thread
     PyObject* spare;      // a result this object may hand out again (see recycled_pair)
+    PyObject* spare_end;  // spare's second item (borrowed from it)
+    double spare_value;   // and that item's value
 };
 
 template <class T>

@@ -222,27 +222,29 @@ bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; 
 PyObject* recycled_pair(PyObject* self, double a, double b) {
     Header* h = header(self);
     PyObject* last = h->spare;
-    PyObject* last_b = last ? PyTuple_GetItem(last, 1) : nullptr;
     Ref fa;
-    if (last_b && same_bits(PyFloat_AsDouble(last_b), a)) {
-        Py_INCREF(last_b);
-        fa = Ref(last_b);
+    if (last && same_bits(h->spare_value, a)) {
+        Py_INCREF(h->spare_end);
+        fa = Ref(h->spare_end);
     } else {
         fa = Ref(check(PyFloat_FromDouble(a)));
     }
     Ref fb(check(PyFloat_FromDouble(b)));
+    PyObject* end = fb.get();
     if (last && Py_REFCNT(last) == 1) {
-        // Only this object holds the tuple: fill it anew (SetItem drops the old items).
+        // Only this object holds the tuple, so its items are still the ones
+        // it was given: fill it anew (SetItem drops the old items).
         PyTuple_SetItem(last, 0, fa.release());
         PyTuple_SetItem(last, 1, fb.release());
-        Py_INCREF(last);
-        return last;
+    } else {
+        last = check(PyTuple_Pack(2, fa.get(), fb.get()));
+        Py_XDECREF(h->spare);
+        h->spare = last;
     }
-    PyObject* pair = check(PyTuple_Pack(2, fa.get(), fb.get()));
-    Py_INCREF(pair);
-    Py_XDECREF(h->spare);
-    h->spare = pair;
-    return pair;
+    h->spare_end = end;
+    h->spare_value = b;
+    Py_INCREF(last);
+    return last;
 }
 
 // ---------------------------------------------------------------------------
@@ -290,10 +292,11 @@ namespace {
 
 }  // namespace
 
-Args::Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) : params_(params) {
+void Args::bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Params& params = params_;
+    given_ = values_.data();
     if (nargs > params.count()) raise_too_many(params, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) values_[static_cast<std::size_t>(i)] = args[i];
-    if (nargs == params.count() && !kwnames) return;  // the common all-positional call
     for (int i = static_cast<int>(nargs); i < params.count(); ++i) values_[static_cast<std::size_t>(i)] = nullptr;
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_Size(kwnames);
@@ -303,6 +306,7 @@ Args::Args(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }
 
 Args::Args(Params& params, PyObject* args, PyObject* kwargs) : params_(params) {
+    given_ = values_.data();
     const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
     if (nargs > params.count()) raise_too_many(params, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) values_[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -356,7 +360,7 @@ void Args::finish() {
 }
 
 std::string Args::str(int i) const {
-    return given(i) ? to_str(values_[static_cast<std::size_t>(i)], name(i)) : params_.default_text(i);
+    return given(i) ? to_str(given_[i], name(i)) : params_.default_text(i);
 }
 
 }  // namespace tamlor::py::kit
