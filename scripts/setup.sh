@@ -23,7 +23,15 @@ ensure_system_packages() {
 
 # libasound2: the ALSA library the device classes load at run time (the
 # build needs no ALSA headers; the module also works without the library).
-ensure_system_packages g++ cmake ninja-build libgtest-dev libasound2
+# Newer Debian releases name it libasound2t64.
+alsa_package=libasound2
+if dpkg -s libasound2t64 >/dev/null 2>&1; then
+    alsa_package=libasound2t64
+elif ! dpkg -s libasound2 >/dev/null 2>&1; then
+    $( [ "$(id -u)" -ne 0 ] && echo sudo ) apt-get update -qq
+    apt-cache show libasound2t64 >/dev/null 2>&1 && alsa_package=libasound2t64
+fi
+ensure_system_packages g++ cmake ninja-build libgtest-dev "$alsa_package"
 
 if [ ! -x .venv/bin/python ]; then
     python3 -m venv .venv
