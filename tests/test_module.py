@@ -295,3 +295,41 @@ def test_only_the_init_function_is_exported():
     functions = [line.split()[-1] for line in out.stdout.splitlines() if line.split()[1:2] in (["T"], ["W"], ["i"])]
     assert functions == ["PyInit_tamlor"]
     assert tamlor.__file__.endswith(".abi3.so")
+
+
+class TestBoolConversion:
+    """bool parameters take bool and numpy's bool scalar, nothing else."""
+
+    def test_bool_and_numpy_like_bool(self):
+        step = tamlor.Step(60, 100)
+        step.active = False
+        assert step.active is False
+        numpy_bool = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
+        step.active = numpy_bool()
+        assert step.active is True
+        renamed = type("bool", (), {"__module__": "numpy", "__bool__": lambda self: False})
+        step.active = renamed()
+        assert step.active is False
+
+    def test_real_numpy_bool(self):
+        np = pytest.importorskip("numpy")
+        pattern = tamlor.Pattern()
+        pattern.loop_enabled = np.bool_(False)
+        assert pattern.loop_enabled is False
+
+    @pytest.mark.parametrize(
+        "value,message",
+        [
+            (1, "must be bool, not int"),
+            (0.0, "must be bool, not float"),
+            (None, "must be bool, not NoneType"),
+            ("yes", "object of type 'str' does not define a '__bool__' conversion"),
+            (type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: 1})(), "__bool__ should return bool"),
+            (type("bool_", (), {"__module__": "elsewhere", "__bool__": lambda self: True})(), "must be bool, not bool_"),
+        ],
+    )
+    def test_everything_else_is_refused(self, value, message):
+        pattern = tamlor.Pattern()
+        with pytest.raises(TypeError, match=f"^argument 'enabled': {message}"):
+            pattern.loop_enabled = value
+        assert pattern.loop_enabled is True
