@@ -39,7 +39,7 @@ fi
 # shellcheck disable=SC1091
 source .venv/bin/activate
 python -m pip install -q --upgrade pip >/dev/null
-python -m pip install -q "scikit-build-core>=0.10" pytest hypothesis
+python -m pip install -q "scikit-build-core>=0.10" pytest hypothesis numpy
 
 install_tamlor() {
     python -m pip install -q --no-build-isolation \
