@@ -5,8 +5,8 @@ A TransportClock hands out the beat range of each 512-frame block. A
 StepSequencer plays the drum pattern and an EventSequence the bass line and
 the melody; their events start and release voices on Samplers whose sounds
 were made with the oscillators and the seeded noise source. A pad of sine
-oscillators holds the chords. The Mixer pans and balances the parts and
-mixes each block down to interleaved stereo, which goes to the file through
+oscillators holds a drone on A and E under the chords. The Mixer pans and
+balances the parts and mixes each block down to interleaved stereo, which goes to the file through
 the standard library's `wave` module. The same seed gives the same file,
 byte for byte.
 
@@ -27,8 +27,11 @@ BPM = 112.0
 KICK, SNARE, HAT = 36, 38, 42
 # One bar of sixteenth notes per drum: kick, snare on 2 and 4, hats.
 DRUM_PATTERN = {KICK: (0, 6, 8, 11), SNARE: (4, 12), HAT: (0, 2, 4, 6, 8, 10, 12, 14, 15)}
-# Chords for the pad and the bass roots, one per bar: A minor, F, C, G.
+# Chords for the bass and the melody, one per bar: A minor, F, C, G.
 CHORDS = [(57, 60, 64), (53, 57, 60), (48, 52, 55), (55, 59, 62)]
+# The pad's drone: A3, E4, A4. Its oscillators run for the whole song, so their
+# waves never break off (a restarted oscillator would click).
+PAD = (57, 64, 69)
 
 
 def decaying(block, seconds):
@@ -114,15 +117,6 @@ class Part:
             self.sampler.note_off(note)
 
 
-def pad_block(chord, frames, oscillators):
-    """One block per chord tone, from sine oscillators kept per chord."""
-    key = tuple(chord)
-    if key not in oscillators:
-        oscillators.clear()
-        oscillators[key] = [tamlor.SineOscillator(frequency=tamlor.Note(n).to_hz(), amplitude=0.2) for n in chord]
-    return [osc.render_to_buffer(frames) for osc in oscillators[key]]
-
-
 def render_song(bars, seed, verbose=True):
     sounds = make_sounds(seed)
     drums, bass_line, melody = make_parts(bars, seed)
@@ -144,7 +138,7 @@ def render_song(bars, seed, verbose=True):
     clock = tamlor.TransportClock(bpm=BPM)
     clock.play()
     total_frames = round(bars * 4 * 60.0 / BPM * RATE)
-    oscillators = {}
+    pad = [tamlor.SineOscillator(frequency=tamlor.Note(n).to_hz(), amplitude=0.2) for n in PAD]
     out = array.array("f")
     block_index = 0
     while len(out) < 2 * total_frames:
@@ -168,10 +162,9 @@ def render_song(bars, seed, verbose=True):
                 started.append(event.note)
         if verbose and start < 2.0 and (hits or started):
             print(f"block {block_index:3} beats [{start:.3f}, {end:.3f}): drums {hits} notes {started}")
-        bar = int(start // 4)
         buffers = [drum_parts[KICK].sampler.render(BLOCK), drum_parts[SNARE].sampler.render(BLOCK),
                    drum_parts[HAT].sampler.render(BLOCK), bass.sampler.render(BLOCK), lead.sampler.render(BLOCK)]
-        buffers += pad_block(CHORDS[bar % len(CHORDS)], BLOCK, oscillators)
+        buffers += [oscillator.render_to_buffer(BLOCK) for oscillator in pad]
         out.extend(mixer.mix_down(buffers))
         block_index += 1
     del out[2 * total_frames:]
