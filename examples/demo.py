@@ -1,14 +1,14 @@
 """The tamlor demo: a short song rendered block by block to a 16-bit stereo WAV
 file.
 
-A TransportClock hands out the beat range of each 512-frame block. A
-StepSequencer plays the drum pattern and an EventSequence the bass line and
-the melody; their events start and release voices on Samplers whose sounds
-were made with the oscillators and the seeded noise source. A pad of sine
+A TransportClock hands out the beat range of each 512-frame block. Step
+sequencers play the drum patterns and event sequences the bass line and the
+melody; their events start and release voices on Samplers whose sounds were
+made with the oscillators and the seeded noise source. A pad of sine
 oscillators holds a drone on A and E under the chords. The Mixer pans and
-balances the parts and mixes each block down to interleaved stereo, which goes to the file through
-the standard library's `wave` module. The same seed gives the same file,
-byte for byte.
+balances the parts and mixes each block down to interleaved stereo, which
+goes to the file through the standard library's `wave` module. The same seed
+gives the same file, byte for byte.
 
     python examples/demo.py [--output song.wav] [--seed 7] [--bars 8]
 """
