@@ -1,6 +1,13 @@
 import os
 
 import pytest
+from hypothesis import settings
+
+# CI runs the property tests on a fixed sequence of examples, so a run is
+# repeatable; local runs keep exploring new ones.
+settings.register_profile("ci", derandomize=True, database=None)
+if os.environ.get("CI"):
+    settings.load_profile("ci")
 
 import tamlor
 
