@@ -52,6 +52,7 @@ PyType_Slot format_slots[] = {
     slot(Py_tp_repr, repr<format_repr>),
     slot(Py_tp_str, repr<format_str>),
     slot(Py_tp_richcompare, richcompare<AudioFormat>),
+    slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, format_properties),
     end_slots,
 };

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audio_output/devices.hpp"
+#include "common/float_text.hpp"
 #include "kit/kit.hpp"
 #include "registry.hpp"
 
@@ -35,8 +36,7 @@ PyObject* list_devices(PyObject*, PyObject*) {
 }
 
 std::string output_repr(const PyAudioOutput& output) {
-    return "AudioOutput(device='" + output.device_name() + "', playing=" + (output.is_playing() ? "true" : "false") +
-           ")";
+    return "AudioOutput(device='" + output.device_name() + "', playing=" + text::bool_text(output.is_playing()) + ")";
 }
 
 PyMethodDef output_methods[] = {

@@ -33,15 +33,10 @@ PyObject* note_event_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-double event_position(const NoteEvent& e) { return e.beat_position; }
-void event_set_position(NoteEvent& e, double v) { e.beat_position = v; }
-double event_duration(const NoteEvent& e) { return e.duration; }
-void event_set_duration(NoteEvent& e, double v) { e.duration = v; }
 std::uint8_t event_note(const NoteEvent& e) { return e.note; }
 void event_set_note(NoteEvent& e, std::uint8_t v) { e.note = midi::check_note(v); }
 std::uint8_t event_velocity(const NoteEvent& e) { return e.velocity; }
 void event_set_velocity(NoteEvent& e, std::uint8_t v) { e.velocity = midi::check_velocity(v); }
-double event_end(const NoteEvent& e) { return e.end_position(); }
 
 std::string note_event_repr(const NoteEvent& e) {
     std::string s = "NoteEvent(beat=";
@@ -53,15 +48,15 @@ std::string note_event_repr(const NoteEvent& e) {
 }
 
 PyGetSetDef note_event_properties[] = {
-    property("beat_position", get<event_position>, set<event_set_position, "pos">),
-    property("duration", get<event_duration>, set<event_set_duration, "dur">),
+    property("beat_position", get<&NoteEvent::beat_position>, set<&NoteEvent::beat_position, "pos">),
+    property("duration", get<&NoteEvent::duration>, set<&NoteEvent::duration, "dur">),
     property("note", get<event_note>, set<event_set_note, "note">),
     property("velocity", get<event_velocity>, set<event_set_velocity, "velocity">),
     end_properties,
 };
 
 PyMethodDef note_event_methods[] = {
-    def("end_position", noargs<event_end>, "end_position($self)\n--\n\n"),
+    def("end_position", noargs<&NoteEvent::end_position>, "end_position($self)\n--\n\n"),
     end_methods,
 };
 
@@ -97,7 +92,6 @@ PyObject* event_list(const std::vector<NoteEvent>& events) {
     return build_list(events.size(), [&](std::size_t i) { return wrap(events[i]); });
 }
 
-void sequence_add(EventSequence& s, NoteEvent e) { s.add_event(e); }
 PyObject* sequence_remove(EventSequence& s, std::uint64_t index) {
     // Build the result before removing, so a failure leaves the sequence whole.
     if (index >= s.size()) return none();
@@ -112,9 +106,6 @@ PyObject* sequence_in_range(const EventSequence& s, double start, double end) {
 PyObject* sequence_starting(const EventSequence& s, double start, double end) {
     return event_list(s.events_starting_in_range(start, end));
 }
-double sequence_duration(const EventSequence& s) { return s.duration(); }
-void sequence_clear(EventSequence& s) { s.clear(); }
-std::size_t sequence_length(const EventSequence& s) { return s.size(); }
 
 std::string sequence_repr(const EventSequence& s) {
     std::string out = "EventSequence(events=" + std::to_string(s.size()) + ", duration=";
@@ -123,13 +114,13 @@ std::string sequence_repr(const EventSequence& s) {
 }
 
 PyMethodDef sequence_methods[] = {
-    def("add_event", method<sequence_add, add_event_params>, add_event_params),
+    def("add_event", method<&EventSequence::add_event, add_event_params>, add_event_params),
     def("remove_event", method<sequence_remove, remove_event_params>, remove_event_params),
     def("events", noargs<sequence_events>, "events($self)\n--\n\n"),
     def("events_in_range", method<sequence_in_range, in_range_params>, in_range_params),
     def("events_starting_in_range", method<sequence_starting, starting_params>, starting_params),
-    def("duration", noargs<sequence_duration>, "duration($self)\n--\n\n"),
-    def("clear", noargs<sequence_clear>, "clear($self)\n--\n\n"),
+    def("duration", noargs<&EventSequence::duration>, "duration($self)\n--\n\n"),
+    def("clear", noargs<&EventSequence::clear>, "clear($self)\n--\n\n"),
     end_methods,
 };
 
@@ -138,7 +129,7 @@ PyType_Slot sequence_slots[] = {
     slot(Py_tp_new, sequence_new),
     slot(Py_tp_dealloc, dealloc<EventSequence>),
     slot(Py_tp_repr, repr<sequence_repr>),
-    slot(Py_sq_length, length<sequence_length>),
+    slot(Py_sq_length, length<&EventSequence::size>),
     slot(Py_tp_methods, sequence_methods),
     end_slots,
 };

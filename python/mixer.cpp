@@ -30,8 +30,6 @@ PyObject* channel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-const char* bool_text(bool b) { return b ? "true" : "false"; }
-
 std::string channel_repr(const MixerChannel& c) {
     std::string s = "MixerChannel(name='";
     s += c.name();
@@ -40,9 +38,9 @@ std::string channel_repr(const MixerChannel& c) {
     s += ", pan=";
     text::append_fixed(s, c.pan(), 2);
     s += ", mute=";
-    s += bool_text(c.mute());
+    s += text::bool_text(c.mute());
     s += ", solo=";
-    s += bool_text(c.solo());
+    s += text::bool_text(c.solo());
     s += ')';
     return s;
 }
@@ -67,6 +65,7 @@ PyType_Slot channel_slots[] = {
     slot(Py_tp_dealloc, dealloc<MixerChannel>),
     slot(Py_tp_repr, repr<channel_repr>),
     slot(Py_tp_richcompare, richcompare<MixerChannel>),
+    slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, channel_properties),
     slot(Py_tp_methods, channel_methods),
     end_slots,
@@ -168,12 +167,8 @@ PyObject* mix_down(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
                 raise(PyExc_RuntimeError,
                       std::string("argument '") + buffers_name + "': sequence changed size during conversion");
             }
-            float* out = next;
-            const auto n = static_cast<Py_ssize_t>(lengths[ci]);
-            for_each_item(buffer, buffers_name, n, [&](Py_ssize_t j, PyObject* item) {
-                out[j] = static_cast<float>(to_f64(item, buffers_name));
-            });
-            views[ci] = std::span<const float>(out, lengths[ci]);
+            read_floats(buffer, buffers_name, static_cast<Py_ssize_t>(lengths[ci]), next);
+            views[ci] = std::span<const float>(next, lengths[ci]);
             next += lengths[ci];
         });
 

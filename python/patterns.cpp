@@ -19,8 +19,6 @@ using sequencer::StepEvent;
 using sequencer::StepEventKind;
 using sequencer::StepSequencer;
 
-const char* flag_text(bool b) { return b ? "true" : "false"; }
-
 // ---------------------------------------------------------------------------
 // Step
 
@@ -45,21 +43,17 @@ std::uint8_t step_note(const Step& s) { return s.note; }
 void step_set_note(Step& s, std::uint8_t v) { s.note = midi::check_note(v); }
 std::uint8_t step_velocity(const Step& s) { return s.velocity; }
 void step_set_velocity(Step& s, std::uint8_t v) { s.velocity = midi::check_velocity(v); }
-std::uint32_t step_ticks(const Step& s) { return s.duration_ticks; }
-void step_set_ticks(Step& s, std::uint32_t v) { s.duration_ticks = v; }
-bool step_active(const Step& s) { return s.active; }
-void step_set_active(Step& s, bool v) { s.active = v; }
 
 std::string step_repr(const Step& s) {
     return "Step(note=" + std::to_string(s.note) + ", velocity=" + std::to_string(s.velocity) +
-           ", duration_ticks=" + std::to_string(s.duration_ticks) + ", active=" + flag_text(s.active) + ")";
+           ", duration_ticks=" + std::to_string(s.duration_ticks) + ", active=" + text::bool_text(s.active) + ")";
 }
 
 PyGetSetDef step_properties[] = {
     property("note", get<step_note>, set<step_set_note, "note">),
     property("velocity", get<step_velocity>, set<step_set_velocity, "velocity">),
-    property("duration_ticks", get<step_ticks>, set<step_set_ticks, "ticks">),
-    property("active", get<step_active>, set<step_set_active, "active">),
+    property("duration_ticks", get<&Step::duration_ticks>, set<&Step::duration_ticks, "ticks">),
+    property("active", get<&Step::active>, set<&Step::active, "active">),
     end_properties,
 };
 
@@ -89,30 +83,24 @@ PyObject* pattern_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-std::uint64_t pattern_length(const Pattern& p) { return p.length(); }
-bool pattern_loop(const Pattern& p) { return p.loop_enabled(); }
-void pattern_set_loop(Pattern& p, bool enabled) { p.set_loop_enabled(enabled); }
-bool pattern_set_step(Pattern& p, std::uint64_t index, Step step) { return p.set_step(index, step); }
-bool pattern_toggle_step(Pattern& p, std::uint64_t index) { return p.toggle_step(index); }
 PyObject* pattern_get_step(const Pattern& p, std::uint64_t index) { return wrap(p.get_step(index)); }
-void pattern_clear(Pattern& p) { p.clear(); }
 
 std::string pattern_repr(const Pattern& p) {
     return "Pattern(length=" + std::to_string(p.length()) + ", active_steps=" + std::to_string(p.active_count()) +
-           ", loop=" + flag_text(p.loop_enabled()) + ")";
+           ", loop=" + text::bool_text(p.loop_enabled()) + ")";
 }
 
 PyGetSetDef pattern_properties[] = {
-    property("length", get<pattern_length>),
-    property("loop_enabled", get<pattern_loop>, set<pattern_set_loop, "enabled">),
+    property("length", get<&Pattern::length>),
+    property("loop_enabled", get<&Pattern::loop_enabled>, set<&Pattern::set_loop_enabled, "enabled">),
     end_properties,
 };
 
 PyMethodDef pattern_methods[] = {
-    def("set_step", method<pattern_set_step, set_step_params>, set_step_params),
-    def("toggle_step", method<pattern_toggle_step, toggle_step_params>, toggle_step_params),
+    def("set_step", method<&Pattern::set_step, set_step_params>, set_step_params),
+    def("toggle_step", method<&Pattern::toggle_step, toggle_step_params>, toggle_step_params),
     def("get_step", method<pattern_get_step, get_step_params>, get_step_params),
-    def("clear", noargs<pattern_clear>, "clear($self)\n--\n\n"),
+    def("clear", noargs<&Pattern::clear>, "clear($self)\n--\n\n"),
     end_methods,
 };
 
@@ -121,7 +109,7 @@ PyType_Slot pattern_slots[] = {
     slot(Py_tp_new, pattern_new),
     slot(Py_tp_dealloc, dealloc<Pattern>),
     slot(Py_tp_repr, repr<pattern_repr>),
-    slot(Py_sq_length, length<pattern_length>),
+    slot(Py_sq_length, length<&Pattern::length>),
     slot(Py_tp_getset, pattern_properties),
     slot(Py_tp_methods, pattern_methods),
     end_slots,
@@ -161,11 +149,6 @@ PyObject* sequencer_process(StepSequencer& s, double start, double end) {
     return list;
 }
 
-double sequencer_step_duration(const StepSequencer& s) { return s.step_duration(); }
-void sequencer_set_step_duration(StepSequencer& s, double sd) { s.set_step_duration(sd); }
-std::uint64_t sequencer_current_step(const StepSequencer& s) { return s.current_step(); }
-void sequencer_set_pattern(StepSequencer& s, Pattern p) { s.set_pattern(std::move(p)); }
-void sequencer_reset(StepSequencer& s) { s.reset(); }
 
 std::string sequencer_repr(const StepSequencer& s) {
     std::string out = "StepSequencer(step_duration=";
@@ -175,14 +158,14 @@ std::string sequencer_repr(const StepSequencer& s) {
 }
 
 PyGetSetDef sequencer_properties[] = {
-    property("step_duration", get<sequencer_step_duration>, set<sequencer_set_step_duration, "dur">),
-    property("current_step", get<sequencer_current_step>),
+    property("step_duration", get<&StepSequencer::step_duration>, set<&StepSequencer::set_step_duration, "dur">),
+    property("current_step", get<&StepSequencer::current_step>),
     end_properties,
 };
 
 PyMethodDef sequencer_methods[] = {
-    def("set_pattern", method<sequencer_set_pattern, set_pattern_params>, set_pattern_params),
-    def("reset", noargs<sequencer_reset>, "reset($self)\n--\n\n"),
+    def("set_pattern", method<&StepSequencer::set_pattern, set_pattern_params>, set_pattern_params),
+    def("reset", noargs<&StepSequencer::reset>, "reset($self)\n--\n\n"),
     def("process_beat_range", method<sequencer_process, process_params>, process_params),
     end_methods,
 };

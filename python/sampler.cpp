@@ -64,6 +64,7 @@ PyType_Slot envelope_slots[] = {
     slot(Py_tp_dealloc, dealloc<Envelope>),
     slot(Py_tp_repr, repr<envelope_repr>),
     slot(Py_tp_richcompare, richcompare<Envelope>),
+    slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, envelope_properties),
     end_slots,
 };
@@ -93,23 +94,12 @@ std::string sample_repr(const AudioSample& s) {
 
 PyObject* sample_data(const AudioSample& s) { return float_list(s.frames().data(), s.size()); }
 
-// Loop point setters: None removes the point, an int stores it as given.
-template <void (AudioSample::*Set)(std::optional<std::size_t>), Name Param>
-int set_loop_point(PyObject* self, PyObject* value, void*) {
-    return boundary_status([&] {
-        if (!value) raise_no_deleter();
-        ExclusiveBorrow guard(self);
-        std::optional<std::size_t> point;
-        if (value != Py_None) point = to_usize(value, Param.text);
-        (value_of<AudioSample>(self).*Set)(point);
-    });
-}
-
 PyGetSetDef sample_properties[] = {
     property("sample_rate", get<&AudioSample::sample_rate>),
     property("root_note", get<&AudioSample::root_note>, set<&AudioSample::set_root_note, "note">),
-    property("loop_start", get<&AudioSample::loop_start>, set_loop_point<&AudioSample::set_loop_start, "start">),
-    property("loop_end", get<&AudioSample::loop_end>, set_loop_point<&AudioSample::set_loop_end, "end">),
+    // None removes a loop point; an int stores it as given.
+    property("loop_start", get<&AudioSample::loop_start>, set<&AudioSample::set_loop_start, "start">),
+    property("loop_end", get<&AudioSample::loop_end>, set<&AudioSample::set_loop_end, "end">),
     end_properties,
 };
 
@@ -191,9 +181,6 @@ PyObject* map_single_sample(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     });
 }
 
-// Engine setters take their argument by const reference; these take a copy.
-void map_add_mapping(SampleMap& map, SampleMapping mapping) { map.add_mapping(mapping); }
-
 PyObject* map_find_sample(const SampleMap& map, std::uint8_t note, std::uint8_t velocity) {
     std::optional<AudioSample> found = map.find_sample(note, velocity);
     return found ? wrap(std::move(*found)) : none();
@@ -203,7 +190,7 @@ std::string map_repr(const SampleMap& m) { return "SampleMap(mappings=" + std::t
 
 PyMethodDef map_methods[] = {
     def("single_sample", map_single_sample, single_sample_params),
-    def("add_mapping", method<map_add_mapping, add_mapping_params>, add_mapping_params),
+    def("add_mapping", method<&SampleMap::add_mapping, add_mapping_params>, add_mapping_params),
     def("find_sample", method<map_find_sample, find_sample_params>, find_sample_params),
     def("mapping_count", noargs<&SampleMap::mapping_count>, "mapping_count($self)\n--\n\n"),
     end_methods,
@@ -238,8 +225,6 @@ PyObject* sampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-void sampler_set_envelope(Sampler& s, Envelope e) { s.set_envelope(e); }
-
 PyObject* sampler_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return write<Sampler>(self, [&](Sampler& s) {
         Args a(render_params, args, nargs, kwnames);
@@ -260,7 +245,7 @@ PyGetSetDef sampler_properties[] = {
 };
 
 PyMethodDef sampler_methods[] = {
-    def("set_envelope", method<sampler_set_envelope, set_envelope_params>, set_envelope_params),
+    def("set_envelope", method<&Sampler::set_envelope, set_envelope_params>, set_envelope_params),
     def("note_on", method<&Sampler::note_on, note_on_params>, note_on_params),
     def("note_off", method<&Sampler::note_off, note_off_params>, note_off_params),
     def("active_voice_count", noargs<&Sampler::active_voice_count>, "active_voice_count($self)\n--\n\n"),

@@ -113,16 +113,13 @@ private:
 template <class V>
 std::remove_cvref_t<V> Args::get(int i) const {
     using U = std::remove_cvref_t<V>;
-    if constexpr (std::is_same_v<U, double>) return f64(i);
-    else if constexpr (std::is_same_v<U, float>) return f32(i);
+    if (given(i)) return from_py<U>(given_[i], name(i));
+    // Not given: the signature's default.
+    if constexpr (std::is_floating_point_v<U>) return static_cast<U>(params_.default_f64(i));
     else if constexpr (std::is_same_v<U, bool>) return boolean(i);
-    else if constexpr (std::is_same_v<U, std::uint8_t>) return u8(i);
-    else if constexpr (std::is_same_v<U, std::uint16_t>) return u16(i);
-    else if constexpr (std::is_same_v<U, std::uint32_t>) return u32(i);
-    else if constexpr (std::is_same_v<U, std::uint64_t>) return u64(i);
-    else if constexpr (std::is_same_v<U, std::size_t>) return usize(i);
-    else if constexpr (std::is_same_v<U, std::string>) return str(i);
-    else return instance<U>(i);
+    else if constexpr (std::is_integral_v<U>) return static_cast<U>(params_.default_u64(i));
+    else if constexpr (std::is_same_v<U, std::string>) return params_.default_text(i);
+    else return from_py<U>(given_[i], name(i));  // no default: binding reported it missing
 }
 
 }  // namespace tamlor::py::kit

@@ -15,15 +15,10 @@ namespace tamlor::py::kit {
 // per call; nothing is allocated per sample except the float objects.
 template <class F>
 PyObject* render_float_list(std::size_t n, F&& render) {
-    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) raise(PyExc_OverflowError, "list too long");
-    Ref list(check(PyList_New(static_cast<Py_ssize_t>(n))));
+    Ref list = new_list(n);
     std::vector<float> buffer(n);
     render(buffer.data(), n);
-    for (std::size_t i = 0; i < n; ++i) {
-        PyObject* item = check(PyFloat_FromDouble(static_cast<double>(buffer[i])));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
+    return fill_float_list(std::move(list), buffer.data(), n);
 }
 
 }  // namespace tamlor::py::kit

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,9 +83,38 @@ void for_each_item(PyObject* seq, const char* name, Py_ssize_t n, F&& fn) {
     }
 }
 
-// Reads a sequence of numbers into 32-bit floats (the whole of `out` is
-// replaced only on success).
+// Reads the first `n` items of a sequence of numbers into out[0..n) as
+// 32-bit floats.
+void read_floats(PyObject* seq, const char* name, Py_ssize_t n, float* out);
+// A sequence of numbers as 32-bit floats.
 std::vector<float> to_f32_vector(PyObject* seq, const char* name);
+
+// The conversion for a C++ type, as parameters and setters use it. An
+// optional accepts None as "absent".
+template <class V>
+V from_py(PyObject* o, const char* name);
+
+template <class V>
+struct is_optional : std::false_type {};
+template <class V>
+struct is_optional<std::optional<V>> : std::true_type {};
+
+template <class V>
+V from_py(PyObject* o, const char* name) {
+    if constexpr (std::is_same_v<V, double>) return to_f64(o, name);
+    else if constexpr (std::is_same_v<V, float>) return to_f32(o, name);
+    else if constexpr (std::is_same_v<V, bool>) return to_bool(o, name);
+    else if constexpr (std::is_same_v<V, std::uint8_t>) return to_u8(o, name);
+    else if constexpr (std::is_same_v<V, std::uint16_t>) return to_u16(o, name);
+    else if constexpr (std::is_same_v<V, std::uint32_t>) return to_u32(o, name);
+    else if constexpr (std::is_same_v<V, std::uint64_t>) return to_u64(o, name);
+    else if constexpr (std::is_same_v<V, std::size_t>) return to_usize(o, name);
+    else if constexpr (std::is_same_v<V, std::string>) return to_str(o, name);
+    else if constexpr (is_optional<V>::value) {
+        if (o == Py_None) return std::nullopt;
+        return from_py<typename V::value_type>(o, name);
+    } else return to_instance<V>(o, name);
+}
 
 // ---------------------------------------------------------------------------
 // Results. Each returns a new reference, or null with the error set.
@@ -130,10 +160,14 @@ PyObject* to_py(const std::optional<V>& v) {
 
 // Builds a list of exactly `n` items, each from make(i); the list is created
 // with its final size (no appends).
+//
+// new_list(n) makes the empty list alone, for callers that must know the
+// allocation succeeded before they change any state.
+Ref new_list(std::size_t n);
+
 template <class F>
 PyObject* build_list(std::size_t n, F&& make) {
-    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) raise(PyExc_OverflowError, "list too long");
-    Ref list(check(PyList_New(static_cast<Py_ssize_t>(n))));
+    Ref list = new_list(n);
     for (std::size_t i = 0; i < n; ++i) {
         PyObject* item = check(make(i));
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
@@ -148,5 +182,7 @@ PyObject* to_py(const std::vector<V>& v) {
 
 // A list of floats from 32-bit samples.
 PyObject* float_list(const float* data, std::size_t n);
+// Fills the n items of `list` (from new_list(n)) with floats from 32-bit samples.
+PyObject* fill_float_list(Ref list, const float* data, std::size_t n);
 
 }  // namespace tamlor::py::kit

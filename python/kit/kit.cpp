@@ -200,18 +200,30 @@ Py_ssize_t sequence_length(PyObject* seq, const char* name) {
     return n;
 }
 
+void read_floats(PyObject* seq, const char* name, Py_ssize_t n, float* out) {
+    for_each_item(seq, name, n, [&](Py_ssize_t i, PyObject* item) { out[i] = static_cast<float>(to_f64(item, name)); });
+}
+
 std::vector<float> to_f32_vector(PyObject* seq, const char* name) {
     const Py_ssize_t n = sequence_length(seq, name);
     std::vector<float> out(static_cast<std::size_t>(n));
-    for_each_item(seq, name, n, [&](Py_ssize_t i, PyObject* item) {
-        out[static_cast<std::size_t>(i)] = static_cast<float>(to_f64(item, name));
-    });
+    read_floats(seq, name, n, out.data());
     return out;
 }
 
-PyObject* float_list(const float* data, std::size_t n) {
-    return build_list(n, [&](std::size_t i) { return PyFloat_FromDouble(static_cast<double>(data[i])); });
+Ref new_list(std::size_t n) {
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) raise(PyExc_OverflowError, "list too long");
+    return Ref(check(PyList_New(static_cast<Py_ssize_t>(n))));
 }
+
+PyObject* fill_float_list(Ref list, const float* data, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), check(PyFloat_FromDouble(static_cast<double>(data[i]))));
+    }
+    return list.release();
+}
+
+PyObject* float_list(const float* data, std::size_t n) { return fill_float_list(new_list(n), data, n); }
 
 namespace {
 

@@ -40,6 +40,14 @@ struct fn_traits<R (C::*)(A...) const> {
     using result = R;
     using args = std::tuple<A...>;
 };
+template <class M, class C>
+    requires(!std::is_function_v<M>)
+struct fn_traits<M C::*> {  // data member of the engine type: read, or assigned by a setter
+    using self = C;
+    static constexpr bool is_const = true;
+    using result = const M&;
+    using args = std::tuple<M>;
+};
 template <class R, class S, class... A>
 struct fn_traits<R (*)(S&, A...)> {  // free function taking the value first
     using self = std::remove_const_t<S>;
@@ -125,18 +133,9 @@ int set(PyObject* self, PyObject* value, void*) {
         if (!value) raise_no_deleter();
         check_affinity<T>(self);
         ExclusiveBorrow guard(self);
-        V converted;
-        if constexpr (std::is_same_v<V, double>) converted = to_f64(value, Param.text);
-        else if constexpr (std::is_same_v<V, float>) converted = to_f32(value, Param.text);
-        else if constexpr (std::is_same_v<V, bool>) converted = to_bool(value, Param.text);
-        else if constexpr (std::is_same_v<V, std::uint8_t>) converted = to_u8(value, Param.text);
-        else if constexpr (std::is_same_v<V, std::uint16_t>) converted = to_u16(value, Param.text);
-        else if constexpr (std::is_same_v<V, std::uint32_t>) converted = to_u32(value, Param.text);
-        else if constexpr (std::is_same_v<V, std::uint64_t>) converted = to_u64(value, Param.text);
-        else if constexpr (std::is_same_v<V, std::size_t>) converted = to_usize(value, Param.text);
-        else if constexpr (std::is_same_v<V, std::string>) converted = to_str(value, Param.text);
-        else converted = to_instance<V>(value, Param.text);
-        std::invoke(Fn, value_of<T>(self), std::move(converted));
+        V converted = from_py<V>(value, Param.text);
+        if constexpr (std::is_member_object_pointer_v<decltype(Fn)>) value_of<T>(self).*Fn = std::move(converted);
+        else std::invoke(Fn, value_of<T>(self), std::move(converted));
     });
 }
 

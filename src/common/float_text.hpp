@@ -15,6 +15,9 @@ void append_shortest(std::string& out, double value);
 void append_fixed(std::string& out, double value, int decimals);
 
 std::string shortest(double value);
+
+// The plain text of a flag: "true" or "false".
+inline const char* bool_text(bool value) { return value ? "true" : "false"; }
 std::string fixed(double value, int decimals);
 
 }  // namespace tamlor::text
