@@ -7,14 +7,9 @@
 
 #include "common/errors.hpp"
 #include "common/float_text.hpp"
+#include "common/saturate.hpp"
 
 namespace tamlor::sequencer {
-
-std::uint64_t saturate_u64(double x) {
-    if (!(x > 0.0)) return 0;                               // NaN, zero, negatives
-    if (x >= 18446744073709551616.0) return UINT64_MAX;     // 2^64 and beyond
-    return static_cast<std::uint64_t>(x);                    // truncates
-}
 
 std::uint64_t grid_index(double t, double sd) {
     const double q = t / sd;

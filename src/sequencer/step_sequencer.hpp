@@ -21,9 +21,6 @@ struct StepEvent {
     std::uint8_t velocity;  // 0 for a note-off
 };
 
-// Truncates toward zero into 0..2^64-1; NaN and negatives give 0.
-std::uint64_t saturate_u64(double x);
-
 // The pattern position of grid time `t`: floor(t / sd), except that a
 // quotient within a relative 1e-9 (and at most 0.05) of a whole number is
 // that whole number.

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "common/saturate.hpp"
+
 namespace tamlor::sequencer {
 
 std::string_view state_name(TransportState state) {
@@ -41,10 +43,7 @@ std::optional<std::pair<double, double>> TransportClock::advance_by_frames(
 
 std::uint64_t TransportClock::beats_to_ticks(double beats) const {
     const double x = beats * static_cast<double>(ticks_per_beat_);
-    const double r = std::round(x);
-    if (!(r > 0.0)) return 0;                        // NaN, zero and negatives
-    if (r >= 18446744073709551616.0) return UINT64_MAX;  // 2^64 and beyond
-    return static_cast<std::uint64_t>(r);
+    return saturate_u64(std::round(x));
 }
 
 }  // namespace tamlor::sequencer
