@@ -36,12 +36,9 @@ std::string format_str(const AudioFormat& f) {
     return std::to_string(f.sample_rate) + "Hz " + std::to_string(f.channels) + "ch";
 }
 
-std::uint32_t format_sample_rate(const AudioFormat& f) { return f.sample_rate; }
-std::uint16_t format_channels(const AudioFormat& f) { return f.channels; }
-
 PyGetSetDef format_properties[] = {
-    property("sample_rate", get<format_sample_rate>),
-    property("channels", get<format_channels>),
+    property("sample_rate", get<&AudioFormat::sample_rate>),
+    property("channels", get<&AudioFormat::channels>),
     end_properties,
 };
 
@@ -79,14 +76,12 @@ std::string buffer_repr(const AudioBuffer& b) {
            ", channels=" + std::to_string(b.channels()) + ")";
 }
 
-std::size_t buffer_frames(const AudioBuffer& b) { return b.frames(); }
-std::size_t buffer_size(const AudioBuffer& b) { return b.size(); }
 // A new AudioFormat on every read.
 PyObject* buffer_format(const AudioBuffer& b) { return wrap(b.format()); }
 PyObject* buffer_to_list(const AudioBuffer& b) { return float_list(b.data(), b.size()); }
 
 PyGetSetDef buffer_properties[] = {
-    property("frames", get<buffer_frames>),
+    property("frames", get<&AudioBuffer::frames>),
     property("format", get<buffer_format>),
     end_properties,
 };
@@ -104,7 +99,7 @@ PyType_Slot buffer_slots[] = {
     slot(Py_tp_new, buffer_new),
     slot(Py_tp_dealloc, dealloc<AudioBuffer>),
     slot(Py_tp_repr, repr<buffer_repr>),
-    slot(Py_sq_length, length<buffer_size>),
+    slot(Py_sq_length, length<&AudioBuffer::size>),
     slot(Py_tp_getset, buffer_properties),
     slot(Py_tp_methods, buffer_methods),
     end_slots,

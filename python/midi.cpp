@@ -31,15 +31,11 @@ PyObject* checked_new(Params& params, PyTypeObject* type, PyObject* args, PyObje
 }
 
 template <class V>
-std::uint8_t checked_value(const V& v) { return v.value; }
-template <class V>
-std::string checked_repr(const V& v) { return v.text(); }
-template <class V>
 std::string checked_str(const V& v) { return std::to_string(v.value); }
 
 template <class V>
 PyGetSetDef checked_properties[2] = {
-    property("value", get<checked_value<V>>),
+    property("value", get<&V::value>),
     end_properties,
 };
 
@@ -78,7 +74,7 @@ PyType_Slot note_slots[] = {
     slot(Py_tp_doc, note_new_params.doc()),
     slot(Py_tp_new, note_new),
     slot(Py_tp_dealloc, dealloc<midi::Note>),
-    slot(Py_tp_repr, repr<checked_repr<midi::Note>>),
+    slot(Py_tp_repr, repr<&midi::Note::text>),
     slot(Py_tp_str, repr<checked_str<midi::Note>>),
     slot(Py_tp_richcompare, richcompare<midi::Note>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
@@ -91,7 +87,7 @@ PyType_Slot velocity_slots[] = {
     slot(Py_tp_doc, velocity_new_params.doc()),
     slot(Py_tp_new, velocity_new),
     slot(Py_tp_dealloc, dealloc<midi::Velocity>),
-    slot(Py_tp_repr, repr<checked_repr<midi::Velocity>>),
+    slot(Py_tp_repr, repr<&midi::Velocity::text>),
     slot(Py_tp_str, repr<checked_str<midi::Velocity>>),
     slot(Py_tp_richcompare, richcompare<midi::Velocity>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
@@ -103,7 +99,7 @@ PyType_Slot channel_slots[] = {
     slot(Py_tp_doc, channel_new_params.doc()),
     slot(Py_tp_new, channel_new),
     slot(Py_tp_dealloc, dealloc<Channel>),
-    slot(Py_tp_repr, repr<checked_repr<Channel>>),
+    slot(Py_tp_repr, repr<&Channel::text>),
     slot(Py_tp_str, repr<checked_str<Channel>>),
     slot(Py_tp_richcompare, richcompare<Channel>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
@@ -170,7 +166,6 @@ PyObject* message_simple(PyObject*, PyObject*) {
     return boundary([] { return wrap(Message::simple(K)); });
 }
 
-std::string message_str(const Message& m) { return m.text(); }
 std::string message_repr(const Message& m) { return "MidiMessage(" + m.text() + ")"; }
 
 PyMethodDef message_methods[] = {
@@ -188,7 +183,7 @@ PyMethodDef message_methods[] = {
 PyType_Slot message_slots[] = {
     slot(Py_tp_dealloc, dealloc<Message>),
     slot(Py_tp_repr, repr<message_repr>),
-    slot(Py_tp_str, repr<message_str>),
+    slot(Py_tp_str, repr<&Message::text>),
     slot(Py_tp_richcompare, richcompare<Message>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_methods, message_methods),

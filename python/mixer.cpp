@@ -104,8 +104,6 @@ std::string mixer_repr(const Mixer& m) {
     return s;
 }
 
-std::size_t mixer_length(const Mixer& m) { return m.channel_count(); }
-
 PyObject* get_channel(const Mixer& m, std::uint64_t index) { return wrap(m.channel(index)); }
 
 // The removed strip is wrapped before it leaves the mixer, so a failure to
@@ -202,7 +200,7 @@ PyType_Slot mixer_slots[] = {
     slot(Py_tp_new, mixer_new),
     slot(Py_tp_dealloc, dealloc<Mixer>),
     slot(Py_tp_repr, repr<mixer_repr>),
-    slot(Py_sq_length, length<mixer_length>),
+    slot(Py_sq_length, length<&Mixer::channel_count>),
     slot(Py_tp_getset, mixer_properties),
     slot(Py_tp_methods, mixer_methods),
     end_slots,
