@@ -3,7 +3,7 @@
 //
 //   kit::read<T>(self, fn)   runs fn(const T&) under a shared borrow
 //   kit::write<T>(self, fn)  runs fn(T&) under an exclusive borrow
-//   kit::get<Fn>, kit::set<Fn, "param">        property slots
+//   kit::get<Fn>, kit::set<Fn, "param">        property slots (Fn may be a data member)
 //   kit::method<Fn, params>, kit::noargs<Fn>    method slots bound to an engine call
 //   kit::repr<Fn>, kit::richcompare<T>          special methods
 //
@@ -64,7 +64,7 @@ struct fn_traits<R (L::*)(S&, A...) const> {  // lambda taking the value first
 };
 
 template <auto Fn>
-using traits_of = fn_traits<std::conditional_t<std::is_class_v<decltype(Fn)>, decltype(Fn), decltype(Fn)>>;
+using traits_of = fn_traits<decltype(Fn)>;
 
 // Calls fn and converts its result; void gives None.
 template <class F, class... A>
