@@ -15,6 +15,7 @@ gives the same file, byte for byte.
 import argparse
 import array
 import math
+import os
 import wave
 
 import tamlor
@@ -210,7 +211,7 @@ def main():
         wav.setframerate(RATE)
         wav.writeframes(to_pcm16(samples))
     frames = len(samples) // 2
-    print(f"wrote {args.output}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
+    print(f"wrote {os.path.abspath(args.output)}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
     for name, (peak, rms) in zip(("left", "right"), side_stats(samples)):
         print(f"  {name:5}: peak {peak:.4f}, RMS {rms:.4f}")
 

@@ -38,10 +38,53 @@ if [ ! -x .venv/bin/python ]; then
 fi
 # shellcheck disable=SC1091
 source .venv/bin/activate
-python -m pip install -q --upgrade pip >/dev/null
-python -m pip install -q "scikit-build-core>=0.10" pytest hypothesis numpy
 
+# The Python tools, installed only when one of them is missing, so a second
+# run does not wait on the package index.
+TOOLS=("scikit-build-core>=0.10" pytest hypothesis numpy mypy)
+if ! python - <<'PY' 2>/dev/null
+import importlib.util, sys
+sys.exit(any(importlib.util.find_spec(m) is None
+             for m in ("scikit_build_core", "pytest", "hypothesis", "numpy", "mypy")))
+PY
+then
+    python -m pip install -q --upgrade pip >/dev/null
+    python -m pip install -q "${TOOLS[@]}"
+fi
+
+# The digest of everything the installed module is built from, kept beside
+# the install, so an unchanged tree needs no rebuild.
+SOURCES_STAMP="$ROOT/.venv/tamlor-sources.sha1"
+# Everything but the tests, examples, benchmarks, scripts and docs counts.
+sources_digest() {
+    (
+        cd "$ROOT"
+        if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+            git ls-files -z --cached --others --exclude-standard -- . \
+                ':!tests' ':!examples' ':!bench' ':!scripts' ':!.ci' ':!*.md'
+        else
+            find . -path ./.venv -prune -o -path ./build -prune -o -path ./tests -prune -o -path ./examples -prune \
+                -o -path ./bench -prune -o -path ./scripts -prune -o -type f ! -name '*.md' -print0
+        fi | LC_ALL=C sort -z | xargs -0 -r sha1sum 2>/dev/null | sha1sum | cut -d' ' -f1
+    )
+}
+
+# Builds and installs the module (CMake rebuilds only what changed).
 install_tamlor() {
+    local digest
+    digest="$(sources_digest)"
     python -m pip install -q --no-build-isolation \
         --config-settings=cmake.define.TAMLOR_WERROR=ON "$ROOT"
+    echo "$digest" >"$SOURCES_STAMP"
+}
+
+# Installs only when the sources changed since the last install, the module
+# is not importable, or `force` is given.
+install_tamlor_if_changed() {
+    if [ "${1:-}" != force ] && [ -f "$SOURCES_STAMP" ] && [ "$(cat "$SOURCES_STAMP")" = "$(sources_digest)" ] \
+        && python -c "import tamlor" 2>/dev/null; then
+        return 0
+    fi
+    echo "Building and installing tamlor..."
+    install_tamlor
 }

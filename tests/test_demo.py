@@ -44,3 +44,29 @@ def test_same_seed_same_bytes_other_seed_other_bytes(tmp_path, two_bars):
     digest = lambda p: hashlib.sha256(p.read_bytes()).hexdigest()
     assert digest(first) == digest(again)
     assert digest(first) != digest(other)
+
+
+ROOT = DEMO.parent.parent
+STAMP = ROOT / ".venv" / "tamlor-sources.sha1"
+
+
+@pytest.mark.skipif(not STAMP.exists() or pathlib.Path(sys.prefix).resolve() != (ROOT / ".venv").resolve(),
+                    reason="runs in the scripts' own environment only")
+def test_demo_script_starts_without_rebuilding_an_up_to_date_install(tmp_path):
+    import os
+    import time
+
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONPATH")}
+    digest = subprocess.run(["bash", "-c", 'source scripts/setup.sh >/dev/null && sources_digest'], cwd=ROOT,
+                            capture_output=True, text=True, check=True, env=env).stdout.strip()
+    if digest != STAMP.read_text().strip():
+        pytest.skip("the sources changed since the last install")
+    out = tmp_path / "quick.wav"
+    began = time.monotonic()
+    result = subprocess.run(["bash", str(ROOT / "scripts" / "demo"), "--bars", "1", "--quiet", "--output", str(out)],
+                            capture_output=True, text=True, check=True, env=env)
+    elapsed = time.monotonic() - began
+    assert "Building" not in result.stdout
+    assert f"wrote {out.resolve()}:" in result.stdout  # the full path of the file
+    assert out.stat().st_size > 44
+    assert elapsed < 10, f"the demo script took {elapsed:.1f} s"
