@@ -4,6 +4,8 @@
 
 #include "audio/audio_buffer.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
+#include "kit/values.hpp"
 #include "registry.hpp"
 
 namespace tamlor::py {
@@ -36,6 +38,15 @@ std::string format_str(const AudioFormat& f) {
     return std::to_string(f.sample_rate) + "Hz " + std::to_string(f.channels) + "ch";
 }
 
+Reduced format_reduce(const AudioFormat& f) { return {nullptr, Ref(tuple(f.sample_rate, f.channels)), {}}; }
+
+PyMethodDef format_methods[] = {
+    def_reduce<format_reduce>(),
+    def_copy<AudioFormat>(),
+    def_deepcopy<AudioFormat>(),
+    end_methods,
+};
+
 PyGetSetDef format_properties[] = {
     property("sample_rate", get<&AudioFormat::sample_rate>),
     property("channels", get<&AudioFormat::channels>),
@@ -51,6 +62,7 @@ PyType_Slot format_slots[] = {
     slot(Py_tp_richcompare, richcompare<AudioFormat>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, format_properties),
+    slot(Py_tp_methods, format_methods),
     end_slots,
 };
 
@@ -80,6 +92,24 @@ std::string buffer_repr(const AudioBuffer& b) {
 PyObject* buffer_format(const AudioBuffer& b) { return wrap(b.format()); }
 PyObject* buffer_to_list(const AudioBuffer& b) { return float_list(b.data(), b.size()); }
 
+Reduced buffer_reduce(const AudioBuffer& b) {
+    Ref samples(buffer_to_list(b));
+    return {nullptr, Ref(tuple(b.frames(), b.sample_rate(), b.channels())), Ref(tuple(samples.get()))};
+}
+
+// The samples in storage order; their count is the buffer's, fixed at
+// construction.
+void buffer_restore(AudioBuffer& b, PyObject* state) {
+    const StateTuple st("AudioBuffer", state, 1);
+    const Py_ssize_t n = sequence_length(st[0], "samples");
+    if (static_cast<std::size_t>(n) != b.size()) {
+        bad_state("AudioBuffer", "expected " + std::to_string(b.size()) + " samples, got " + std::to_string(n));
+    }
+    std::vector<float> samples(b.size());
+    read_floats(st[0], "samples", n, samples.data());
+    for (std::size_t i = 0; i < samples.size(); ++i) b.set_sample(i / b.channels(), i % b.channels(), samples[i]);
+}
+
 PyGetSetDef buffer_properties[] = {
     property("frames", get<&AudioBuffer::frames>),
     property("format", get<buffer_format>),
@@ -91,6 +121,10 @@ PyMethodDef buffer_methods[] = {
     def("set_sample", method<&AudioBuffer::set_sample, set_sample_params>, set_sample_params),
     def("clear", noargs<&AudioBuffer::clear>, "clear($self)\n--\n\n"),
     def("to_list", noargs<buffer_to_list>, "to_list($self)\n--\n\n"),
+    def_reduce<buffer_reduce>(),
+    def_setstate<buffer_restore>(),
+    def_copy<AudioBuffer>(),
+    def_deepcopy<AudioBuffer>(),
     end_methods,
 };
 

@@ -6,6 +6,7 @@
 #include "audio_output/devices.hpp"
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "registry.hpp"
 
 namespace tamlor::py {
@@ -44,6 +45,7 @@ PyMethodDef output_methods[] = {
     def("device_name", noargs<&PyAudioOutput::device_name>, "device_name($self)\n--\n\n"),
     def("is_playing", noargs<&PyAudioOutput::is_playing>, "is_playing($self)\n--\n\n"),
     def("stop", noargs<&PyAudioOutput::stop>, "stop($self)\n--\n\n"),
+    def_no_copy<PyAudioOutput, "each one holds a live audio device">(),
     end_methods,
 };
 

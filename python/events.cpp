@@ -1,8 +1,11 @@
 // Python classes of free-timed notes: NoteEvent and EventSequence.
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "midi/values.hpp"
 #include "registry.hpp"
 #include "sequencer/event_sequence.hpp"
@@ -55,8 +58,15 @@ PyGetSetDef note_event_properties[] = {
     end_properties,
 };
 
+Reduced note_event_reduce(const NoteEvent& e) {
+    return {nullptr, Ref(tuple(e.beat_position, e.duration, e.note, e.velocity)), {}};
+}
+
 PyMethodDef note_event_methods[] = {
     def("end_position", noargs<&NoteEvent::end_position>, "end_position($self)\n--\n\n"),
+    def_reduce<note_event_reduce>(),
+    def_copy<NoteEvent>(),
+    def_deepcopy<NoteEvent>(),
     end_methods,
 };
 
@@ -113,6 +123,31 @@ std::string sequence_repr(const EventSequence& s) {
     return out + ")";
 }
 
+Reduced sequence_reduce(const EventSequence& s) {
+    Ref events(event_list(s.events()));
+    return {nullptr, Ref(tuple()), Ref(tuple(events.get()))};
+}
+
+// The events come back in their stored order, which must be the order the
+// sequence keeps: positions never decrease (events at NaN may sit anywhere,
+// as insertion places them by its own rule).
+void sequence_restore(EventSequence& s, PyObject* state) {
+    const StateTuple st("EventSequence", state, 1);
+    const Py_ssize_t n = sequence_length(st[0], "events");
+    std::vector<NoteEvent> events;
+    events.reserve(static_cast<std::size_t>(n));
+    for_each_item(st[0], "events", n, [&](Py_ssize_t, PyObject* item) {
+        events.push_back(to_instance<NoteEvent>(item, "events"));
+    });
+    double last = -std::numeric_limits<double>::infinity();
+    for (const NoteEvent& e : events) {
+        if (std::isnan(e.beat_position)) continue;
+        if (e.beat_position < last) raise(PyExc_ValueError, "EventSequence.__setstate__: events out of order");
+        last = e.beat_position;
+    }
+    s.assign(std::move(events));
+}
+
 PyMethodDef sequence_methods[] = {
     def("add_event", method<&EventSequence::add_event, add_event_params>, add_event_params),
     def("remove_event", method<sequence_remove, remove_event_params>, remove_event_params),
@@ -121,6 +156,10 @@ PyMethodDef sequence_methods[] = {
     def("events_starting_in_range", method<sequence_starting, starting_params>, starting_params),
     def("duration", noargs<&EventSequence::duration>, "duration($self)\n--\n\n"),
     def("clear", noargs<&EventSequence::clear>, "clear($self)\n--\n\n"),
+    def_reduce<sequence_reduce>(),
+    def_setstate<sequence_restore>(),
+    def_copy<EventSequence>(),
+    def_deepcopy<EventSequence>(),
     end_methods,
 };
 

@@ -5,6 +5,7 @@
 #include "common/float_text.hpp"
 #include "generators/oscillator.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "registry.hpp"
 
 namespace tamlor::py {
@@ -77,6 +78,7 @@ std::string oscillator_repr(const Osc& o) {
     };                                                                        \
     PyMethodDef prefix##_methods[] = {                                        \
         def("render_to_buffer", render_to_buffer<Osc>, render_params),        \
+        def_no_copy<Osc, "the phase of their waveform cannot be read back">(), \
         end_methods,                                                          \
     };                                                                        \
     PyType_Slot prefix##_slots[] = {                                          \
@@ -122,6 +124,7 @@ PyGetSetDef noise_properties[] = {
 
 PyMethodDef noise_methods[] = {
     def("render_to_buffer", render_to_buffer<NoiseSource>, render_params),
+    def_no_copy<NoiseSource, "their generator state (the seed as advanced so far) cannot be read back">(),
     end_methods,
 };
 

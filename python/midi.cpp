@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "midi/event.hpp"
 #include "midi/message.hpp"
 #include "midi/pitch.hpp"
@@ -39,6 +40,18 @@ PyGetSetDef checked_properties[2] = {
     end_properties,
 };
 
+template <class V>
+Reduced checked_reduce(const V& v) { return {nullptr, Ref(tuple(v.value)), {}}; }
+
+// Velocity and MidiChannel have no methods beyond copying.
+template <class V>
+PyMethodDef checked_methods[4] = {
+    def_reduce<checked_reduce<V>>(),
+    def_copy<V>(),
+    def_deepcopy<V>(),
+    end_methods,
+};
+
 Params note_new_params{as_constructor, "Note", {"value"}};
 Params velocity_new_params{as_constructor, "Velocity", {"value"}};
 Params channel_new_params{as_constructor, "MidiChannel", {"value"}};
@@ -67,6 +80,9 @@ PyObject* note_from_hz(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 PyMethodDef note_methods[] = {
     def("to_hz", noargs<note_to_hz>, "to_hz($self)\n--\n\n"),
     def("from_hz", note_from_hz, from_hz_params),
+    def_reduce<checked_reduce<midi::Note>>(),
+    def_copy<midi::Note>(),
+    def_deepcopy<midi::Note>(),
     end_methods,
 };
 
@@ -92,6 +108,7 @@ PyType_Slot velocity_slots[] = {
     slot(Py_tp_richcompare, richcompare<midi::Velocity>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, checked_properties<midi::Velocity>),
+    slot(Py_tp_methods, checked_methods<midi::Velocity>),
     end_slots,
 };
 
@@ -104,6 +121,7 @@ PyType_Slot channel_slots[] = {
     slot(Py_tp_richcompare, richcompare<Channel>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, checked_properties<Channel>),
+    slot(Py_tp_methods, checked_methods<Channel>),
     end_slots,
 };
 
@@ -168,6 +186,22 @@ PyObject* message_simple(PyObject*, PyObject*) {
 
 std::string message_repr(const Message& m) { return "MidiMessage(" + m.text() + ")"; }
 
+// A message pickles as the static method that makes it.
+Reduced message_reduce(const Message& m) {
+    switch (m.kind) {
+        case MessageKind::NoteOn: return {"MidiMessage.note_on", Ref(tuple(m.channel, m.data1, m.data2)), {}};
+        case MessageKind::NoteOff: return {"MidiMessage.note_off", Ref(tuple(m.channel, m.data1, m.data2)), {}};
+        case MessageKind::ControlChange:
+            return {"MidiMessage.control_change", Ref(tuple(m.channel, m.data1, m.data2)), {}};
+        case MessageKind::ProgramChange: return {"MidiMessage.program_change", Ref(tuple(m.channel, m.data1)), {}};
+        case MessageKind::PitchBend: return {"MidiMessage.pitch_bend", Ref(tuple(m.channel, m.bend)), {}};
+        case MessageKind::Clock: return {"MidiMessage.clock", Ref(tuple()), {}};
+        case MessageKind::Start: return {"MidiMessage.start", Ref(tuple()), {}};
+        case MessageKind::Stop: return {"MidiMessage.stop", Ref(tuple()), {}};
+        default: refuse_copy("MidiMessage", "no static method makes this kind of message");
+    }
+}
+
 PyMethodDef message_methods[] = {
     def("note_on", message_note<note_on_params, true>, note_on_params),
     def("note_off", message_note<note_off_params, false>, note_off_params),
@@ -177,6 +211,9 @@ PyMethodDef message_methods[] = {
     def_static("clock", message_simple<MessageKind::Clock>, "clock()\n--\n\n"),
     def_static("start", message_simple<MessageKind::Start>, "start()\n--\n\n"),
     def_static("stop", message_simple<MessageKind::Stop>, "stop()\n--\n\n"),
+    def_reduce<message_reduce>(),
+    def_copy<Message>(),
+    def_deepcopy<Message>(),
     end_methods,
 };
 
@@ -210,6 +247,18 @@ std::string event_repr(const midi::Event& e) {
     return "MidiEvent(" + e.message.text() + ", timestamp_us=" + std::to_string(e.timestamp_us) + ")";
 }
 
+Reduced event_reduce(const midi::Event& e) {
+    Ref message(wrap(e.message));
+    return {nullptr, Ref(tuple(message.get(), e.timestamp_us)), {}};
+}
+
+PyMethodDef event_methods[] = {
+    def_reduce<event_reduce>(),
+    def_copy<midi::Event>(),
+    def_deepcopy<midi::Event>(),
+    end_methods,
+};
+
 PyGetSetDef event_properties[] = {
     property("message", get<event_message>),
     property("timestamp_us", get<event_timestamp>),
@@ -222,6 +271,7 @@ PyType_Slot event_slots[] = {
     slot(Py_tp_dealloc, dealloc<midi::Event>),
     slot(Py_tp_repr, repr<event_repr>),
     slot(Py_tp_getset, event_properties),
+    slot(Py_tp_methods, event_methods),
     end_slots,
 };
 

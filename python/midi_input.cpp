@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "midi_input/ports.hpp"
 #include "registry.hpp"
 
@@ -33,6 +34,7 @@ std::string input_repr(const PyMidiInput& input) {
 
 PyMethodDef input_methods[] = {
     def("list_ports", noargs<&PyMidiInput::list_ports>, "list_ports($self)\n--\n\n"),
+    def_no_copy<PyMidiInput, "each one holds a connection to the MIDI service">(),
     end_methods,
 };
 

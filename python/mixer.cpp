@@ -7,6 +7,8 @@
 
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
+#include "kit/values.hpp"
 #include "mixer/mixer.hpp"
 #include "registry.hpp"
 
@@ -45,6 +47,23 @@ std::string channel_repr(const MixerChannel& c) {
     return s;
 }
 
+Reduced channel_reduce(const MixerChannel& c) {
+    return {nullptr, Ref(tuple(c.name())), Ref(tuple(c.gain(), c.pan(), c.mute(), c.solo()))};
+}
+
+// Gain and pan go through the clamping setters, as an assignment would.
+void channel_restore(MixerChannel& c, PyObject* state) {
+    const StateTuple st("MixerChannel", state, 4);
+    const float gain = st.get<float>(0, "gain");
+    const float pan = st.get<float>(1, "pan");
+    const bool mute = st.get<bool>(2, "mute");
+    const bool solo = st.get<bool>(3, "solo");
+    c.set_gain(gain);
+    c.set_pan(pan);
+    c.set_mute(mute);
+    c.set_solo(solo);
+}
+
 PyGetSetDef channel_properties[] = {
     property("name", get<&MixerChannel::name>, set<&MixerChannel::set_name, "value">),
     property("gain", get<&MixerChannel::gain>, set<&MixerChannel::set_gain, "value">),
@@ -56,6 +75,10 @@ PyGetSetDef channel_properties[] = {
 
 PyMethodDef channel_methods[] = {
     def("process_sample", method<&MixerChannel::process_sample, process_params>, process_params),
+    def_reduce<channel_reduce>(),
+    def_setstate<channel_restore>(),
+    def_copy<MixerChannel>(),
+    def_deepcopy<MixerChannel>(),
     end_methods,
 };
 
@@ -176,6 +199,29 @@ PyObject* mix_down(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     });
 }
 
+Reduced mixer_reduce(const Mixer& m) {
+    Ref channels(build_list(m.channel_count(), [&](std::size_t i) { return wrap(m.channels()[i]); }));
+    return {nullptr, Ref(tuple()), Ref(tuple(m.master_gain(), channels.get()))};
+}
+
+// The master gain and the strips, in channel order.
+void mixer_restore(Mixer& m, PyObject* state) {
+    const StateTuple st("Mixer", state, 2);
+    const float master = st.get<float>(0, "master_gain");
+    const Py_ssize_t n = sequence_length(st[1], "channels");
+    Mixer restored;
+    for_each_item(st[1], "channels", n, [&](Py_ssize_t, PyObject* item) {
+        const MixerChannel c = to_instance<MixerChannel>(item, "channels");
+        const std::size_t i = restored.add_channel(c.name());
+        restored.set_channel_gain(i, c.gain());
+        restored.set_channel_pan(i, c.pan());
+        restored.set_channel_mute(i, c.mute());
+        restored.set_channel_solo(i, c.solo());
+    });
+    restored.set_master_gain(master);
+    m = std::move(restored);
+}
+
 PyGetSetDef mixer_properties[] = {
     property("master_gain", get<&Mixer::master_gain>, set<&Mixer::set_master_gain, "value">),
     end_properties,
@@ -192,6 +238,10 @@ PyMethodDef mixer_methods[] = {
     def("set_channel_solo", method<&Mixer::set_channel_solo, solo_params>, solo_params),
     def("mix_down", mix_down, mix_params),
     def("channel_names", noargs<&Mixer::channel_names>, "channel_names($self)\n--\n\n"),
+    def_reduce<mixer_reduce>(),
+    def_setstate<mixer_restore>(),
+    def_copy<Mixer>(),
+    def_deepcopy<Mixer>(),
     end_methods,
 };
 

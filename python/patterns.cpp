@@ -3,6 +3,7 @@
 
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "kit/values.hpp"
 #include "midi/values.hpp"
 #include "registry.hpp"
@@ -49,6 +50,23 @@ std::string step_repr(const Step& s) {
            ", duration_ticks=" + std::to_string(s.duration_ticks) + ", active=" + text::bool_text(s.active) + ")";
 }
 
+Reduced step_reduce(const Step& s) {
+    return {nullptr, Ref(tuple(s.note, s.velocity, s.duration_ticks)), Ref(tuple(s.active))};
+}
+
+void step_restore(Step& s, PyObject* state) {
+    const StateTuple st("Step", state, 1);
+    s.active = st.get<bool>(0, "active");
+}
+
+PyMethodDef step_methods[] = {
+    def_reduce<step_reduce>(),
+    def_setstate<step_restore>(),
+    def_copy<Step>(),
+    def_deepcopy<Step>(),
+    end_methods,
+};
+
 PyGetSetDef step_properties[] = {
     property("note", get<step_note>, set<step_set_note, "note">),
     property("velocity", get<step_velocity>, set<step_set_velocity, "velocity">),
@@ -65,6 +83,7 @@ PyType_Slot step_slots[] = {
     slot(Py_tp_richcompare, richcompare<Step>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, step_properties),
+    slot(Py_tp_methods, step_methods),
     end_slots,
 };
 
@@ -90,6 +109,27 @@ std::string pattern_repr(const Pattern& p) {
            ", loop=" + text::bool_text(p.loop_enabled()) + ")";
 }
 
+Reduced pattern_reduce(const Pattern& p) {
+    Ref steps(build_list(p.length(), [&](std::size_t i) { return wrap(p[i]); }));
+    return {nullptr, Ref(tuple(p.length())), Ref(tuple(p.loop_enabled(), steps.get()))};
+}
+
+// The state holds one Step per cell; the length is the constructor's.
+void pattern_restore(Pattern& p, PyObject* state) {
+    const StateTuple st("Pattern", state, 2);
+    const bool loop = st.get<bool>(0, "loop_enabled");
+    const Py_ssize_t n = sequence_length(st[1], "steps");
+    if (static_cast<std::uint64_t>(n) != p.length()) {
+        bad_state("Pattern", "expected " + std::to_string(p.length()) + " steps, got " + std::to_string(n));
+    }
+    Pattern restored(p.length());
+    for_each_item(st[1], "steps", n, [&](Py_ssize_t i, PyObject* item) {
+        restored.set_step(static_cast<std::uint64_t>(i), to_instance<Step>(item, "steps"));
+    });
+    restored.set_loop_enabled(loop);
+    p = std::move(restored);
+}
+
 PyGetSetDef pattern_properties[] = {
     property("length", get<&Pattern::length>),
     property("loop_enabled", get<&Pattern::loop_enabled>, set<&Pattern::set_loop_enabled, "enabled">),
@@ -101,6 +141,10 @@ PyMethodDef pattern_methods[] = {
     def("toggle_step", method<&Pattern::toggle_step, toggle_step_params>, toggle_step_params),
     def("get_step", method<pattern_get_step, get_step_params>, get_step_params),
     def("clear", noargs<&Pattern::clear>, "clear($self)\n--\n\n"),
+    def_reduce<pattern_reduce>(),
+    def_setstate<pattern_restore>(),
+    def_copy<Pattern>(),
+    def_deepcopy<Pattern>(),
     end_methods,
 };
 
@@ -167,6 +211,7 @@ PyMethodDef sequencer_methods[] = {
     def("set_pattern", method<&StepSequencer::set_pattern, set_pattern_params>, set_pattern_params),
     def("reset", noargs<&StepSequencer::reset>, "reset($self)\n--\n\n"),
     def("process_beat_range", method<sequencer_process, process_params>, process_params),
+    def_no_copy<StepSequencer, "their pattern copy, channel and place in the grid cannot be read back">(),
     end_methods,
 };
 

@@ -6,6 +6,8 @@
 #include "common/float_text.hpp"
 #include "kit/blocks.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
+#include "kit/values.hpp"
 #include "registry.hpp"
 #include "sampler/envelope.hpp"
 #include "sampler/sample.hpp"
@@ -50,6 +52,17 @@ std::string envelope_repr(const Envelope& e) {
     return s;
 }
 
+Reduced envelope_reduce(const Envelope& e) {
+    return {nullptr, Ref(tuple(e.attack(), e.decay(), e.sustain(), e.release())), {}};
+}
+
+PyMethodDef envelope_methods[] = {
+    def_reduce<envelope_reduce>(),
+    def_copy<Envelope>(),
+    def_deepcopy<Envelope>(),
+    end_methods,
+};
+
 PyGetSetDef envelope_properties[] = {
     property("attack", get<&Envelope::attack>, set<&Envelope::set_attack, "val">),
     property("decay", get<&Envelope::decay>, set<&Envelope::set_decay, "val">),
@@ -66,6 +79,7 @@ PyType_Slot envelope_slots[] = {
     slot(Py_tp_richcompare, richcompare<Envelope>),
     slot(Py_tp_hash, PyObject_HashNotImplemented),
     slot(Py_tp_getset, envelope_properties),
+    slot(Py_tp_methods, envelope_methods),
     end_slots,
 };
 
@@ -94,6 +108,20 @@ std::string sample_repr(const AudioSample& s) {
 
 PyObject* sample_data(const AudioSample& s) { return float_list(s.frames().data(), s.size()); }
 
+Reduced sample_reduce(const AudioSample& s) {
+    Ref data(sample_data(s));
+    return {nullptr, Ref(tuple(data.get(), s.sample_rate(), s.root_note())),
+            Ref(tuple(s.loop_start(), s.loop_end()))};
+}
+
+void sample_restore(AudioSample& s, PyObject* state) {
+    const StateTuple st("AudioSample", state, 2);
+    const auto loop_start = st.get<std::optional<std::size_t>>(0, "loop_start");
+    const auto loop_end = st.get<std::optional<std::size_t>>(1, "loop_end");
+    s.set_loop_start(loop_start);
+    s.set_loop_end(loop_end);
+}
+
 PyGetSetDef sample_properties[] = {
     property("sample_rate", get<&AudioSample::sample_rate>),
     property("root_note", get<&AudioSample::root_note>, set<&AudioSample::set_root_note, "note">),
@@ -106,6 +134,10 @@ PyGetSetDef sample_properties[] = {
 PyMethodDef sample_methods[] = {
     def("duration_seconds", noargs<&AudioSample::duration_seconds>, "duration_seconds($self)\n--\n\n"),
     def("data", noargs<sample_data>, "data($self)\n--\n\n"),
+    def_reduce<sample_reduce>(),
+    def_setstate<sample_restore>(),
+    def_copy<AudioSample>(),
+    def_deepcopy<AudioSample>(),
     end_methods,
 };
 
@@ -144,8 +176,17 @@ std::string mapping_repr(const SampleMapping& m) {
            ", vel=" + std::to_string(m.velocity_low()) + "-" + std::to_string(m.velocity_high()) + ")";
 }
 
+Reduced mapping_reduce(const SampleMapping& m) {
+    Ref sample(wrap(m.sample()));
+    return {nullptr,
+            Ref(tuple(sample.get(), m.note_low(), m.note_high(), m.velocity_low(), m.velocity_high())), {}};
+}
+
 PyMethodDef mapping_methods[] = {
     def("matches", method<&SampleMapping::matches, matches_params>, matches_params),
+    def_reduce<mapping_reduce>(),
+    def_copy<SampleMapping>(),
+    def_deepcopy<SampleMapping>(),
     end_methods,
 };
 
@@ -188,11 +229,32 @@ PyObject* map_find_sample(const SampleMap& map, std::uint8_t note, std::uint8_t 
 
 std::string map_repr(const SampleMap& m) { return "SampleMap(mappings=" + std::to_string(m.mapping_count()) + ")"; }
 
+Reduced map_reduce(const SampleMap& m) {
+    const auto& mappings = m.mappings();
+    Ref list(build_list(mappings.size(), [&](std::size_t i) { return wrap(mappings[i]); }));
+    return {nullptr, Ref(tuple()), Ref(tuple(list.get()))};
+}
+
+// The zones, in lookup order.
+void map_restore(SampleMap& m, PyObject* state) {
+    const StateTuple st("SampleMap", state, 1);
+    const Py_ssize_t n = sequence_length(st[0], "mappings");
+    SampleMap restored;
+    for_each_item(st[0], "mappings", n, [&](Py_ssize_t, PyObject* item) {
+        restored.add_mapping(to_instance<SampleMapping>(item, "mappings"));
+    });
+    m = std::move(restored);
+}
+
 PyMethodDef map_methods[] = {
     def("single_sample", map_single_sample, single_sample_params),
     def("add_mapping", method<&SampleMap::add_mapping, add_mapping_params>, add_mapping_params),
     def("find_sample", method<map_find_sample, find_sample_params>, find_sample_params),
     def("mapping_count", noargs<&SampleMap::mapping_count>, "mapping_count($self)\n--\n\n"),
+    def_reduce<map_reduce>(),
+    def_setstate<map_restore>(),
+    def_copy<SampleMap>(),
+    def_deepcopy<SampleMap>(),
     end_methods,
 };
 
@@ -252,6 +314,7 @@ PyMethodDef sampler_methods[] = {
     def("all_notes_off", noargs<&Sampler::all_notes_off>, "all_notes_off($self)\n--\n\n"),
     def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),
     def("render", sampler_render, render_params),
+    def_no_copy<Sampler, "their sounding voices cannot be read back">(),
     end_methods,
 };
 

@@ -3,6 +3,7 @@
 
 #include "common/float_text.hpp"
 #include "kit/kit.hpp"
+#include "kit/persist.hpp"
 #include "kit/values.hpp"
 #include "registry.hpp"
 #include "sequencer/transport_clock.hpp"
@@ -55,6 +56,24 @@ PyObject* clock_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
 std::string_view clock_state(const TransportClock& c) { return sequencer::state_name(c.state()); }
 
+Reduced clock_reduce(const TransportClock& c) {
+    return {nullptr, Ref(tuple(c.bpm())), Ref(tuple(c.position(), c.ticks_per_beat(), clock_state(c)))};
+}
+
+void clock_restore(TransportClock& c, PyObject* state) {
+    const StateTuple st("TransportClock", state, 3);
+    const double position = st.get<double>(0, "position");
+    const std::uint32_t tpb = st.get<std::uint32_t>(1, "ticks_per_beat");
+    const std::string name = st.get<std::string>(2, "state");
+    sequencer::TransportState s;
+    if (name == "stopped") s = sequencer::TransportState::Stopped;
+    else if (name == "playing") s = sequencer::TransportState::Playing;
+    else if (name == "paused") s = sequencer::TransportState::Paused;
+    else raise(PyExc_ValueError, "TransportClock.__setstate__: unknown state '" + name + "'");
+    c.set_ticks_per_beat(tpb);
+    c.restore(position, s);
+}
+
 PyGetSetDef clock_properties[] = {
     property("bpm", get<&TransportClock::bpm>, set<&TransportClock::set_bpm, "value">),
     property("position", get<&TransportClock::position>),
@@ -74,6 +93,10 @@ PyMethodDef clock_methods[] = {
     def("seconds_to_beats", method<&TransportClock::seconds_to_beats, to_beats_params>, to_beats_params),
     def("beats_to_ticks", method<&TransportClock::beats_to_ticks, to_ticks_params>, to_ticks_params),
     def("ticks_to_beats", method<&TransportClock::ticks_to_beats, from_ticks_params>, from_ticks_params),
+    def_reduce<clock_reduce>(),
+    def_setstate<clock_restore>(),
+    def_copy<TransportClock>(),
+    def_deepcopy<TransportClock>(),
     end_methods,
 };
 

@@ -89,6 +89,7 @@ public:
     // Validates note then velocity (ValueError) before looking at any zone.
     std::optional<AudioSample> find_sample(std::uint8_t note, std::uint8_t velocity) const;
     std::size_t mapping_count() const { return mappings_.size(); }
+    const std::vector<SampleMapping>& mappings() const { return mappings_; }
 
 private:
     std::vector<SampleMapping> mappings_;

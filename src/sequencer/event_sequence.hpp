@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace tamlor::sequencer {
@@ -31,6 +32,9 @@ public:
     // The removed event, or nothing (and no change) beyond the end.
     std::optional<NoteEvent> remove_event(std::uint64_t index);
     void clear() { events_.clear(); }
+    // Replaces every event with `events`, which must already be in the order
+    // the sequence keeps (as events() hands them out).
+    void assign(std::vector<NoteEvent> events) { events_ = std::move(events); }
 
     // Events with beat_position < end and end_position() > start.
     std::vector<NoteEvent> events_in_range(double start, double end) const;

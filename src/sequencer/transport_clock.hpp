@@ -30,6 +30,13 @@ public:
     void play() { state_ = TransportState::Playing; }
     void pause() { state_ = TransportState::Paused; }
     void stop();
+    // Puts back a position and state read from another clock, exactly:
+    // unlike seek, any position is taken (advance_by_frames can leave a
+    // negative or non-finite one behind).
+    void restore(double position, TransportState state) {
+        position_ = position;
+        state_ = state;
+    }
     // position := max(beat, 0.0); NaN gives 0.0.
     void seek(double beat);
 
