@@ -6,10 +6,10 @@ import sys
 from array import array
 
 import tamlor
-from common import best_per_call, report
+from common import Row, best_per_call, report
 
 
-def main():
+def main() -> list[str]:
     block = array("f", [0.25] * 512)
     env = {
         "block": block,
@@ -21,7 +21,7 @@ def main():
     names = ("sine", "square", "saw", "noise")
     stmts = ["block.tolist()"] + [f"{name}.render_to_buffer(512)" for name in names]
     times = best_per_call(stmts, env, number=1_000)
-    rows = [("array('f', 512).tolist()", times[0], None)]
+    rows: list[Row] = [("array('f', 512).tolist()", times[0], None)]
     rows += [(stmt, t, 2.0) for stmt, t in zip(stmts[1:], times[1:])]
     return report("Generators, one 512-frame block (ratio to array.tolist):", rows, "array('f', 512).tolist()")
 

@@ -7,10 +7,10 @@ import sys
 from array import array
 
 import tamlor
-from common import best_per_call, report
+from common import Row, best_per_call, report
 
 
-def main():
+def main() -> list[str]:
     mixer = tamlor.Mixer()
     for i in range(8):
         mixer.add_channel(f"ch{i}")
@@ -20,7 +20,7 @@ def main():
     env = {"mixer": mixer, "buffers": buffers, "array": array, "out": out}
     baseline = "[array('f', b) for b in buffers]; out.tolist()"
     base_time, mix_time = best_per_call([baseline, "mixer.mix_down(buffers)"], env, number=300)
-    rows = [(baseline, base_time, None), ("mixer.mix_down(buffers), 8 x 512", mix_time, 2.0)]
+    rows: list[Row] = [(baseline, base_time, None), ("mixer.mix_down(buffers), 8 x 512", mix_time, 2.0)]
     return report("Mixer, one 8-channel 512-frame block (ratio to array conversion):", rows, baseline)
 
 

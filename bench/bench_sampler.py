@@ -8,12 +8,13 @@ two must cost about the same."""
 import math
 import sys
 from array import array
+from typing import Any, Optional
 
 import tamlor
-from common import best_per_call, per_call, report
+from common import Row, best_per_call, per_call, report
 
 
-def sounding_sampler(voices):
+def sounding_sampler(voices: int) -> tamlor.Sampler:
     """A sampler with `voices` held notes on a looping one-second sine, past
     their attack so every voice does full work in every frame."""
     data = [math.sin(2.0 * math.pi * 440.0 * i / 44100.0) for i in range(44100)]
@@ -29,26 +30,27 @@ def sounding_sampler(voices):
     return sampler
 
 
-def note_on_cost(frames):
+def note_on_cost(frames: int) -> float:
     sampler = tamlor.Sampler(tamlor.AudioSample([0.0] * frames), max_voices=8)
     return per_call("note_on(60, 100)", globals={"note_on": sampler.note_on}, number=100_000)
 
 
-def main():
+def main() -> list[str]:
     block = array("f", [0.25] * 512)
-    env = {"tolist": block.tolist}
-    stmts, names, limits = ["tolist()"], ["array('f', 512 floats).tolist()"], [None]
+    env: dict[str, Any] = {"tolist": block.tolist}
+    stmts, names = ["tolist()"], ["array('f', 512 floats).tolist()"]
+    limits: list[Optional[float]] = [None]
     for voices, limit in ((1, 1.5), (8, 3.0), (32, None)):
         env[f"render{voices}"] = sounding_sampler(voices).render
         stmts.append(f"render{voices}(512)")
         names.append(f"Sampler.render(512), {voices} voice{'s' if voices > 1 else ''}")
         limits.append(limit)
     times = best_per_call(stmts, env, number=2_000)
-    render_rows = list(zip(names, times, limits))
+    render_rows: list[Row] = list(zip(names, times, limits))
     failures = report("Sampler.render, per call (ratio to array.tolist of 512 floats):", render_rows,
                       "array('f', 512 floats).tolist()")
     print()
-    note_rows = [
+    note_rows: list[Row] = [
         ("note_on, 10-frame sample", note_on_cost(10), None),
         ("note_on, 10-second sample (441000 frames)", note_on_cost(441_000), 1.5),
     ]

@@ -10,10 +10,10 @@ import random
 import sys
 
 import tamlor
-from common import per_call, report
+from common import Row, per_call, report
 
 
-def step_rows():
+def step_rows() -> list[Row]:
     pattern = tamlor.Pattern(16)
     for i in range(16):
         pattern.set_step(i, tamlor.Step(36 + i, 100))
@@ -26,11 +26,11 @@ def step_rows():
     vels = [e[2] for e in events]
     times = [e[3] for e in events]
 
-    def native():
+    def native() -> list[tuple[str, int, int, int]]:
         seq.reset()
         return seq.process_beat_range(0.0, 4.0)
 
-    def python():
+    def python() -> list[tuple[str, int, int, int]]:
         return [(k, note, v, t) for k, note, v, t in zip(kinds, notes, vels, times)]
 
     assert native() == python()
@@ -41,10 +41,10 @@ def step_rows():
     ]
 
 
-def query_rows():
+def query_rows() -> list[Row]:
     rng = random.Random(1)
     seq = tamlor.EventSequence()
-    plain = []
+    plain: list[tuple[float, float, int, int]] = []
     for _ in range(10_000):
         pos = rng.random() * 1000.0
         seq.add_event(tamlor.NoteEvent(pos, 0.5, 60, 100))
@@ -63,20 +63,20 @@ def query_rows():
     ]
 
 
-def insert_rows():
+def insert_rows() -> list[Row]:
     rng = random.Random(2)
     positions = [rng.random() * 1000.0 for _ in range(10_000)]
     events = [tamlor.NoteEvent(p, 0.5, 60, 100) for p in positions]
     plain = [(p, 0.5, 60, 100) for p in positions]
 
-    def native():
+    def native() -> None:
         seq = tamlor.EventSequence()
         add = seq.add_event
         for e in events:
             add(e)
 
-    def python():
-        out = []
+    def python() -> None:
+        out: list[tuple[float, float, int, int]] = []
         insort = bisect.insort
         for e in plain:
             insort(out, e)
@@ -88,7 +88,7 @@ def insert_rows():
     ]
 
 
-def main():
+def main() -> list[str]:
     failures = report("StepSequencer (ratio to building the tuples in Python):", step_rows(),
                       "python: list of 32 tuples, per event")
     rows = query_rows()

@@ -5,10 +5,10 @@ import math
 import sys
 
 import tamlor
-from common import best_per_call, report
+from common import Row, best_per_call, report
 
 
-def main():
+def main() -> list[str]:
     clock = tamlor.TransportClock()
     clock.play()
     env = {"clock": clock, "math": math, "copysign": math.copysign}
@@ -24,7 +24,7 @@ def main():
         ("divmod(7.0, 3.0) (reference)", "divmod(7.0, 3.0)", None),
     ]
     times = best_per_call([stmt for _, stmt, _ in cases], env, number=100_000)
-    rows = [(name, t, limit) for (name, _, limit), t in zip(cases, times)]
+    rows: list[Row] = [(name, t, limit) for (name, _, limit), t in zip(cases, times)]
     return report("TransportClock, per call (ratio to math.copysign):", rows, "math.copysign(1.0, 2.0)")
 
 

@@ -1,15 +1,21 @@
 """Shared timing helpers for the benchmarks: every figure is a ratio to a
 baseline measured in the same run, so machines and loads compare."""
 import timeit
+from typing import Any, Optional, Sequence
+
+# One line of a report: name, seconds per call, and the largest ratio to the
+# baseline allowed (None: no limit).
+Row = tuple[str, float, Optional[float]]
 
 
-def per_call(stmt, setup="pass", globals=None, number=200_000, repeat=7):
+def per_call(stmt: str, setup: str = "pass", globals: Optional[dict[str, Any]] = None, number: int = 200_000,
+             repeat: int = 7) -> float:
     """Best time per execution of `stmt`, in seconds."""
     timer = timeit.Timer(stmt, setup=setup, globals=globals)
     return min(timer.repeat(repeat=repeat, number=number)) / number
 
 
-def best_per_call(stmts, globals, number, rounds=15):
+def best_per_call(stmts: Sequence[str], globals: dict[str, Any], number: int, rounds: int = 15) -> list[float]:
     """Best seconds per execution for each statement of `stmts`, timed in
     turns (each statement once per round, round after round) so that a change
     in the machine's load falls on the baseline and the measured calls alike."""
@@ -21,11 +27,11 @@ def best_per_call(stmts, globals, number, rounds=15):
     return best
 
 
-def report(title, rows, baseline_name):
+def report(title: str, rows: Sequence[Row], baseline_name: str) -> list[str]:
     """Prints `rows` (name, seconds, limit or None) as ratios to the baseline row."""
     base = dict((name, t) for name, t, _ in rows)[baseline_name]
     print(title)
-    failures = []
+    failures: list[str] = []
     for name, t, limit in rows:
         ratio = t / base
         mark = ""

@@ -7,7 +7,7 @@ import sys
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-failures = []
+failures: list[str] = []
 for path in sorted(HERE.glob("bench_*.py")):
     module = runpy.run_path(str(path))
     failures += module["main"]() or []

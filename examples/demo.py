@@ -12,11 +12,14 @@ gives the same file, byte for byte.
 
     python examples/demo.py [--output song.wav] [--seed 7] [--bars 8]
 """
+from __future__ import annotations
+
 import argparse
 import array
 import math
 import os
 import wave
+from typing import Sequence
 
 import tamlor
 
@@ -35,17 +38,17 @@ CHORDS = [(57, 60, 64), (53, 57, 60), (48, 52, 55), (55, 59, 62)]
 PAD = (57, 64, 69)
 
 
-def decaying(block, seconds):
+def decaying(block: Sequence[float], seconds: float) -> list[float]:
     """Shapes a rendered block with an exponential fade (for drum sounds)."""
     k = math.exp(-1.0 / (seconds * RATE))
-    level, out = 1.0, []
+    level, out = 1.0, list[float]()
     for x in block:
         out.append(x * level)
         level *= k
     return out
 
 
-def make_sounds(seed):
+def make_sounds(seed: int) -> dict[str, tamlor.AudioSample]:
     """The samplers' sounds, made from the generators."""
     n = int(0.35 * RATE)
     kick = decaying(tamlor.SineOscillator(frequency=55.0, amplitude=1.0).render_to_buffer(n), 0.09)
@@ -72,7 +75,8 @@ def make_sounds(seed):
     }
 
 
-def make_parts(bars, seed):
+def make_parts(bars: int, seed: int) -> tuple[list[tamlor.StepSequencer], tamlor.EventSequence,
+                                             tamlor.EventSequence]:
     """The drum pattern and the bass and melody sequences."""
     # A pattern cell holds one note, so each drum has a pattern of its own.
     drums = []
@@ -102,23 +106,23 @@ def make_parts(bars, seed):
 class Part:
     """A sampler and the note-offs it still owes."""
 
-    def __init__(self, sample, envelope, voices=8):
+    def __init__(self, sample: tamlor.AudioSample, envelope: tamlor.Envelope, voices: int = 8) -> None:
         self.sampler = tamlor.Sampler(sample, sample_rate=RATE, max_voices=voices)
         self.sampler.set_envelope(envelope)
-        self.pending_offs = []  # (beat, note)
+        self.pending_offs: list[tuple[float, int]] = []  # (beat, note)
 
-    def play(self, event):
+    def play(self, event: tamlor.NoteEvent) -> None:
         self.sampler.note_on(event.note, event.velocity)
         self.pending_offs.append((event.end_position(), event.note))
 
-    def release_until(self, end):
+    def release_until(self, end: float) -> None:
         due = [off for off in self.pending_offs if off[0] < end]
         self.pending_offs = [off for off in self.pending_offs if off[0] >= end]
         for _, note in due:
             self.sampler.note_off(note)
 
 
-def render_song(bars, seed, verbose=True):
+def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float]:
     sounds = make_sounds(seed)
     drums, bass_line, melody = make_parts(bars, seed)
     tight = tamlor.Envelope(attack=0.0, decay=0.0, sustain=1.0, release=0.02)
@@ -143,7 +147,9 @@ def render_song(bars, seed, verbose=True):
     out = array.array("f")
     block_index = 0
     while len(out) < 2 * total_frames:
-        start, end = clock.advance_by_frames(BLOCK, RATE)
+        span = clock.advance_by_frames(BLOCK, RATE)
+        assert span is not None  # None only while the clock is not playing
+        start, end = span
         # The sequencer reports each note-off with its note-on; its time (in
         # millionths of a beat) says when it is due.
         hits = [hit for sequencer in drums for hit in sequencer.process_beat_range(start, end)]
@@ -155,7 +161,7 @@ def render_song(bars, seed, verbose=True):
                 part.pending_offs.append((time / 1_000_000, note))
         for part in drum_parts.values():
             part.release_until(end)
-        started = []
+        started: list[int] = []
         for part, sequence in ((bass, bass_line), (lead, melody)):
             part.release_until(end)
             for event in sequence.events_starting_in_range(start, end):
@@ -174,7 +180,7 @@ def render_song(bars, seed, verbose=True):
     return out
 
 
-def to_pcm16(samples):
+def to_pcm16(samples: Sequence[float]) -> bytes:
     """Interleaved floats to little-endian 16-bit PCM, clipped to -1..1."""
     pcm = array.array("h", (round(max(-1.0, min(1.0, x)) * 32767) for x in samples))
     if pcm.itemsize != 2:
@@ -186,7 +192,7 @@ def to_pcm16(samples):
     return pcm.tobytes()
 
 
-def side_stats(samples):
+def side_stats(samples: Sequence[float]) -> list[tuple[float, float]]:
     left, right = samples[0::2], samples[1::2]
     stats = []
     for side in (left, right):
@@ -196,7 +202,7 @@ def side_stats(samples):
     return stats
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--output", default="tamlor_demo.wav", help="the WAV file to write")
     parser.add_argument("--seed", type=int, default=7, help="seed for the noise and the melody")
