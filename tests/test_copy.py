@@ -227,6 +227,16 @@ def test_nested_values_survive_one_pickle_and_load_in_a_fresh_interpreter(tmp_pa
     assert observe(pickle.loads(path.read_bytes())["pattern"]) == observe(pattern())
 
 
+def test_the_callable_in_a_reduction_is_found_by_name_and_cannot_be_made_by_hand():
+    make, args = tamlor.Note(64).__reduce__()
+    assert make(*args) == tamlor.Note(64)
+    assert "tamlor:Note" in repr(make)
+    with pytest.raises(TypeError):
+        type(make)()
+    make, args = tamlor.MidiMessage.clock().__reduce__()
+    assert make(*args) == tamlor.MidiMessage.clock()
+
+
 REFUSED = {
     "SineOscillator": tamlor.SineOscillator,
     "SquareOscillator": tamlor.SquareOscillator,

@@ -64,7 +64,11 @@ PyType_Slot by_name_slots[] = {
     end_slots,
 };
 
-PyType_Spec by_name_spec{"builtins.ByName", sizeof(ByName), 0, Py_TPFLAGS_DEFAULT, by_name_slots};
+// Made only by by_name(): a ByName without its name must never exist.
+PyType_Spec by_name_spec{"builtins.ByName", sizeof(ByName), 0,
+                         static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
+                                                   Py_TPFLAGS_DISALLOW_INSTANTIATION),
+                         by_name_slots};
 
 }  // namespace
 
