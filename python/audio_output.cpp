@@ -1,6 +1,12 @@
 // Python class AudioOutput: the handle on the default audio output device,
-// and the listing of output devices. Bound to its creating thread, except
-// the static list_devices.
+// blocking playback on it, and the listing of output devices. Bound to its
+// creating thread, except the static list_devices.
+//
+// write() and stop() wait for the device with the interpreter lock released
+// and the object exclusively borrowed: other threads run meanwhile, and a
+// call on the same object made from inside the wait (a signal handler, say)
+// gets the borrow error. Between periods write() runs the signal handlers,
+// so Ctrl+C ends a long write (what was sent before stays sent).
 #include <string>
 
 #include "audio_output/devices.hpp"
@@ -31,6 +37,31 @@ PyObject* output_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
+Params write_params{as_method, "write", {"block"},
+                    "Plays interleaved frames (a sequence of numbers, length a multiple of channels) and\n"
+                    "returns once the device has taken them all. Samples are clipped to -1.0..1.0 and sent as\n"
+                    "16-bit PCM; NaN plays as silence."};
+
+PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return kit::write<PyAudioOutput>(self, [&](PyAudioOutput& out) {
+        Args a(write_params, args, nargs, kwnames);
+        const std::vector<float> block = a.f32_vector(0);
+        bool finished;
+        {
+            Unlocked unlocked;
+            finished = out.write(block.data(), block.size(), [&] { return unlocked.signals_ok(); });
+        }
+        if (!finished) throw_error_set();
+    });
+}
+
+PyObject* output_stop(PyObject* self, PyObject*) {
+    return kit::write<PyAudioOutput>(self, [](PyAudioOutput& out) {
+        Unlocked unlocked;
+        out.stop();
+    });
+}
+
 PyObject* list_devices(PyObject*, PyObject*) {
     return boundary([] { return to_py(audio_output::system_service().output_names()); });
 }
@@ -43,7 +74,12 @@ PyMethodDef output_methods[] = {
     def_static("list_devices", list_devices, "list_devices()\n--\n\n"),
     def("device_name", noargs<&PyAudioOutput::device_name>, "device_name($self)\n--\n\n"),
     def("is_playing", noargs<&PyAudioOutput::is_playing>, "is_playing($self)\n--\n\n"),
-    def("stop", noargs<&PyAudioOutput::stop>, "stop($self)\n--\n\n"),
+    def("stop", output_stop, "stop($self)\n--\n\n"),
+    def("start", noargs<&PyAudioOutput::start>,
+        "start($self)\n--\n\nOpens a playback stream on the device with the settings given at construction."),
+    def("write", output_write, write_params),
+    def("underruns", noargs<&PyAudioOutput::underruns>,
+        "underruns($self)\n--\n\nTimes the device ran dry since start() (write came late); each was recovered."),
     end_methods,
 };
 

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -27,6 +28,9 @@ void translate_current_exception() noexcept {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const tamlor::IndexError& e) {
         PyErr_SetString(PyExc_IndexError, e.what());
+    } catch (const tamlor::FileError& e) {
+        errno = e.code;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
@@ -188,6 +192,16 @@ std::string to_str(PyObject* o, const char* name) {
     const char* s = PyUnicode_AsUTF8AndSize(o, &n);
     if (!s) fail_argument(name);
     return std::string(s, static_cast<std::size_t>(n));
+}
+
+std::string to_path(PyObject* o, const char* name) {
+    PyObject* converted = nullptr;
+    if (!PyUnicode_FSConverter(o, &converted)) fail_argument(name);
+    Ref bytes(converted);
+    char* data = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &n) < 0) fail_argument(name);
+    return std::string(data, static_cast<std::size_t>(n));
 }
 
 Py_ssize_t sequence_length(PyObject* seq, const char* name) {
