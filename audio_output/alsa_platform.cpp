@@ -80,6 +80,7 @@ const PcmApi& api() {
 struct StreamApi {
     int (*pcm_open)(void** pcm, const char* name, int stream, int mode) = nullptr;
     int (*pcm_close)(void* pcm) = nullptr;
+    int (*nonblock)(void* pcm, int nonblock) = nullptr;
     int (*set_params)(void* pcm, int format, int access, unsigned channels, unsigned rate, int soft_resample,
                       unsigned latency_us) = nullptr;
     long (*writei)(void* pcm, const void* buffer, unsigned long frames) = nullptr;
@@ -95,6 +96,7 @@ const StreamApi& stream_api() {
     static const StreamApi loaded = [] {
         StreamApi a;
         a.complete = alsa::bind("snd_pcm_open", a.pcm_open) && alsa::bind("snd_pcm_close", a.pcm_close) &&
+                     alsa::bind("snd_pcm_nonblock", a.nonblock) &&
                      alsa::bind("snd_pcm_set_params", a.set_params) && alsa::bind("snd_pcm_writei", a.writei) &&
                      alsa::bind("snd_pcm_prepare", a.prepare) && alsa::bind("snd_pcm_resume", a.resume) &&
                      alsa::bind("snd_pcm_drain", a.drain) && alsa::bind("snd_pcm_wait", a.wait) &&
@@ -179,9 +181,13 @@ public:
         if (!a.complete) throw devices::DeviceError("the ALSA library cannot play audio");
         alsa::QuietErrors quiet;
         void* pcm = nullptr;
-        int r = a.pcm_open(&pcm, pcm_.c_str(), alsa::pcm_stream_playback, 0);
+        // Opened without waiting (a device busy with another program is an
+        // error, not a wait), then switched to blocking writes.
+        int r = a.pcm_open(&pcm, pcm_.c_str(), alsa::pcm_stream_playback, alsa::pcm_nonblock);
         if (r < 0) throw devices::DeviceError(error_text(a, r));
         auto stream = std::make_unique<AlsaStream>(pcm);
+        r = a.nonblock(pcm, 0);
+        if (r < 0) throw devices::DeviceError(error_text(a, r));
         // Four periods of buffer, as a latency in microseconds.
         const std::uint64_t latency = std::clamp<std::uint64_t>(
             4000000ull * config.period_frames / config.sample_rate, 1, UINT32_MAX);

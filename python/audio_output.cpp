@@ -2,11 +2,11 @@
 // blocking playback on it, and the listing of output devices. Bound to its
 // creating thread, except the static list_devices.
 //
-// write() and stop() wait for the device with the interpreter lock released
-// and the object exclusively borrowed: other threads run meanwhile, and a
-// call on the same object made from inside the wait (a signal handler, say)
-// gets the borrow error. Between periods write() runs the signal handlers,
-// so Ctrl+C ends a long write (what was sent before stays sent).
+// start(), write() and stop() wait for the device with the interpreter lock
+// released and the object exclusively borrowed: other threads run meanwhile,
+// and a call on the same object made from inside the wait (a signal handler,
+// say) gets the borrow error. Between periods write() runs the signal
+// handlers, so Ctrl+C ends a long write (what was sent before stays sent).
 #include <string>
 
 #include "audio_output/devices.hpp"
@@ -55,6 +55,13 @@ PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     });
 }
 
+PyObject* output_start(PyObject* self, PyObject*) {
+    return kit::write<PyAudioOutput>(self, [](PyAudioOutput& out) {
+        Unlocked unlocked;
+        out.start();
+    });
+}
+
 PyObject* output_stop(PyObject* self, PyObject*) {
     return kit::write<PyAudioOutput>(self, [](PyAudioOutput& out) {
         Unlocked unlocked;
@@ -75,7 +82,7 @@ PyMethodDef output_methods[] = {
     def("device_name", noargs<&PyAudioOutput::device_name>, "device_name($self)\n--\n\n"),
     def("is_playing", noargs<&PyAudioOutput::is_playing>, "is_playing($self)\n--\n\n"),
     def("stop", output_stop, "stop($self)\n--\n\n"),
-    def("start", noargs<&PyAudioOutput::start>,
+    def("start", output_start,
         "start($self)\n--\n\nOpens a playback stream on the device with the settings given at construction."),
     def("write", output_write, write_params),
     def("underruns", noargs<&PyAudioOutput::underruns>,
