@@ -48,9 +48,7 @@ PyObject* render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         Args a(render_into_params, args, nargs, kwnames);
         const BufferView out = writable_mono_block(a[0], "out");
         auto cursor = gen.cursor();
-        fill_floats(out, [&](float* p, std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i) p[i] = cursor.next();
-        });
+        fill_floats(out, [&](float* p, std::size_t n) { cursor.render(p, n); });
         gen.commit(cursor);
         return none();
     });
