@@ -231,7 +231,9 @@ PyObject* sampler_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     return write<Sampler>(self, [&](Sampler& s) {
         Args a(render_params, args, nargs, kwnames);
         const std::size_t frames = a.usize(0);
-        return render_float_list(frames, [&](float* out, std::size_t n) { s.render(out, n); });
+        return render_float_list(
+            s, frames, [](const Sampler& staged) { return staged.voices().size(); },
+            [](Sampler& staged, float* out, std::size_t n) { staged.render(out, n); });
     });
 }
 
