@@ -1,5 +1,5 @@
 """The tamlor demo: a short song rendered block by block to a 16-bit stereo WAV
-file.
+file, or played on the default audio output device.
 
 A TransportClock hands out the beat range of each 512-frame block. Step
 sequencers play the drum patterns and event sequences the bass line and the
@@ -7,15 +7,15 @@ melody; their events start and release voices on Samplers whose sounds were
 made with the oscillators and the seeded noise source. A pad of sine
 oscillators holds a drone on A and E under the chords. The Mixer pans and
 balances the parts and mixes each block down to interleaved stereo, which
-goes to the file through the standard library's `wave` module. The same seed
-gives the same file, byte for byte.
+goes to the file through AudioBuffer.write_wav, or with --play to an
+AudioOutput. The same seed gives the same file, byte for byte.
 
-    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8]
+    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play]
 """
 import argparse
 import array
 import math
-import wave
+import sys
 
 import tamlor
 
@@ -173,16 +173,18 @@ def render_song(bars, seed, verbose=True):
     return out
 
 
-def to_pcm16(samples):
-    """Interleaved floats to little-endian 16-bit PCM, clipped to -1..1."""
-    pcm = array.array("h", (round(max(-1.0, min(1.0, x)) * 32767) for x in samples))
-    if pcm.itemsize != 2:
-        raise RuntimeError("16-bit samples expected")
-    import sys
-
-    if sys.byteorder == "big":
-        pcm.byteswap()
-    return pcm.tobytes()
+def play(samples):
+    """Plays interleaved stereo on the default output device; False when there is none."""
+    try:
+        output = tamlor.AudioOutput(sample_rate=RATE, channels=2, buffer_size=BLOCK)
+    except RuntimeError as exc:
+        print(f"cannot play: {exc} (this machine has no audio output to play on)", file=sys.stderr)
+        return False
+    print(f"playing on {output.device_name()} ...")
+    output.start()
+    output.write(samples)  # returns once the device has taken every frame
+    output.stop()  # lets the last frames play out
+    return True
 
 
 def side_stats(samples):
@@ -201,16 +203,18 @@ def main():
     parser.add_argument("--seed", type=int, default=7, help="seed for the noise and the melody")
     parser.add_argument("--bars", type=int, default=8, help="length of the song in bars")
     parser.add_argument("--quiet", action="store_true", help="print only the summary")
+    parser.add_argument("--play", action="store_true", help="play the song instead of writing it")
     args = parser.parse_args()
 
     samples = render_song(args.bars, args.seed, verbose=not args.quiet)
-    with wave.open(args.output, "wb") as wav:
-        wav.setnchannels(2)
-        wav.setsampwidth(2)
-        wav.setframerate(RATE)
-        wav.writeframes(to_pcm16(samples))
     frames = len(samples) // 2
-    print(f"wrote {args.output}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
+    if args.play:
+        if not play(samples):
+            sys.exit(1)
+        print(f"played {frames} frames, {frames / RATE:.2f} s")
+    else:
+        tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2, "pcm16")
+        print(f"wrote {args.output}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
     for name, (peak, rms) in zip(("left", "right"), side_stats(samples)):
         print(f"  {name:5}: peak {peak:.4f}, RMS {rms:.4f}")
 
