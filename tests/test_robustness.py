@@ -4,6 +4,7 @@ leave its object exactly as it was. Run under the sanitizer build in CI, this
 also shows that no such call touches memory it should not."""
 import array
 import inspect
+import os
 
 import pytest
 
@@ -76,12 +77,28 @@ def instances():
         tamlor.SquareOscillator(), tamlor.SawOscillator(), tamlor.NoiseSource(), tamlor.MixerChannel("c"), mixer,
         tamlor.Step(60, 100), pattern, tamlor.NoteEvent(1.0, 0.5, 60, 100), sequence, clock,
         tamlor.StepSequencer(pattern), sample(), tamlor.Envelope(), tamlor.SampleMapping(sample(), 0, 127, 0, 127),
-        sample_map, sampler, tamlor.MidiInput(),
+        sample_map, sampler, tamlor.MidiInput(), playing_output(),
     ]
 
 
+def playing_output():
+    """An AudioOutput playing on a device that discards what it gets."""
+    before = os.environ.get("ALSA_CONFIG_PATH")
+    os.environ["ALSA_CONFIG_PATH"] = os.path.join(os.path.dirname(os.path.abspath(__file__)), "alsa",
+                                                  "null_output.conf")
+    try:
+        out = tamlor.AudioOutput(channels=1)
+        out.start()
+        return out
+    finally:
+        if before is None:
+            del os.environ["ALSA_CONFIG_PATH"]
+        else:
+            os.environ["ALSA_CONFIG_PATH"] = before
+
+
 READERS = ["events", "to_list", "data", "channel_names", "active_voice_count", "duration", "mapping_count",
-           "channel_count"]
+           "channel_count", "is_playing", "underruns"]
 
 
 def snapshot(obj):
