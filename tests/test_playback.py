@@ -145,11 +145,9 @@ def test_dropping_a_playing_output_closes_its_stream(device):
     out = tamlor.AudioOutput(channels=1)
     out.start()
     out.write([0.5] * 10)
+    assert device.received() == b""  # the test device writes its file out when the stream closes
     del out
-    again = tamlor.AudioOutput(channels=1)  # the device is free again
-    again.start()
-    again.stop()
-    assert len(device.streams()) == 2
+    assert device.received() == expected_bytes([0.5] * 10)
 
 
 @pytest.mark.parametrize("call", [lambda o: o.start(), lambda o: o.write([0.0, 0.0]), lambda o: o.underruns()])
@@ -165,42 +163,59 @@ def test_playback_stays_on_the_creating_thread(device, call):
 def test_write_releases_the_interpreter_lock_and_holds_the_object(tmp_path):
     # The device writes into a named pipe that a Python thread empties slowly:
     # write() can only finish if that thread runs while it waits. A signal
-    # handler that fires meanwhile finds the object borrowed.
+    # handler that fires meanwhile finds the object borrowed; one that raises
+    # KeyboardInterrupt ends the write after the periods already sent.
     fifo = tmp_path / "pipe"
     os.mkfifo(fifo)
     env = dict(os.environ, ALSA_CONFIG_PATH=str(FILE_OUTPUT), TAMLOR_PCM_FILE=str(fifo), TAMLOR_PCM_TRUNCATE="true")
     script = textwrap.dedent(
         f"""
         import signal, threading, time, tamlor
-        got, errors = bytearray(), []
-
-        def empty_pipe():
-            with open({str(fifo)!r}, "rb") as f:
-                while chunk := f.read(8192):
-                    got.extend(chunk)
-                    time.sleep(0.005)
-
-        reader = threading.Thread(target=empty_pipe)
-        reader.start()
         out = tamlor.AudioOutput(channels=2, buffer_size=256)
-        out.start()
+        block = [((i % 200) - 100) / 128.0 for i in range(2 * 44100)]
+        sent = b"".join(int(x * 32768).to_bytes(2, "little", signed=True) for x in block)
 
-        def on_alarm(signum, frame):
+        def play(on_alarm):
+            got = bytearray()
+
+            def empty_pipe():
+                with open({str(fifo)!r}, "rb") as f:
+                    while chunk := f.read(8192):
+                        got.extend(chunk)
+                        time.sleep(0.005)
+
+            reader = threading.Thread(target=empty_pipe)
+            reader.start()
+            out.start()
+            signal.signal(signal.SIGALRM, on_alarm)
+            signal.siginterrupt(signal.SIGALRM, False)
+            signal.setitimer(signal.ITIMER_REAL, 0.05)
+            try:
+                out.write(block)
+                outcome = "finished"
+            except KeyboardInterrupt:
+                outcome = "interrupted, playing" if out.is_playing() else "interrupted, stopped"
+            out.stop()
+            reader.join()
+            return outcome, bytes(got)
+
+        errors = []
+
+        def meddle(signum, frame):
             try:
                 out.stop()
             except RuntimeError as exc:
                 errors.append(str(exc))
 
-        signal.signal(signal.SIGALRM, on_alarm)
-        signal.siginterrupt(signal.SIGALRM, False)
-        signal.setitimer(signal.ITIMER_REAL, 0.05)
-        block = [((i % 200) - 100) / 128.0 for i in range(2 * 44100)]
-        out.write(block)
-        out.stop()
-        reader.join()
-        print(errors, len(got), got == b"".join(int(x * 32768).to_bytes(2, "little", signed=True) for x in block))
+        def interrupt(signum, frame):
+            raise KeyboardInterrupt
+
+        outcome, got = play(meddle)
+        print(outcome, errors, got == sent)
+        outcome, got = play(interrupt)
+        print(outcome, 0 < len(got) < len(sent), len(got) % (4 * 256), got == sent[: len(got)])
         """
     )
     result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.split() == ["['Already", "borrowed']", str(4 * 44100), "True"]
+    assert result.stdout.splitlines() == ["finished ['Already borrowed'] True", "interrupted, playing True 0 True"]
