@@ -5,10 +5,11 @@ A TransportClock hands out the beat range of each 512-frame block. Step
 sequencers play the drum patterns and event sequences the bass line and the
 melody; their events start and release voices on Samplers whose sounds were
 made with the oscillators and the seeded noise source. A pad of sine
-oscillators holds a drone on A and E under the chords. The Mixer pans and
-balances the parts and mixes each block down to interleaved stereo, which
-goes to the file through AudioBuffer.write_wav, or with --play to an
-AudioOutput. The same seed gives the same file, byte for byte.
+oscillators holds a drone on A and E under the chords. Every source renders
+into its own preallocated block, and the Mixer pans and balances the parts
+and mixes each block down to interleaved stereo straight into the song's
+buffer, which goes to the file through AudioBuffer.write_wav, or with --play
+to an AudioOutput. The same seed gives the same file, byte for byte.
 
     python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play]
 """
@@ -139,9 +140,15 @@ def render_song(bars, seed, verbose=True):
     clock.play()
     total_frames = round(bars * 4 * 60.0 / BPM * RATE)
     pad = [tamlor.SineOscillator(frequency=tamlor.Note(n).to_hz(), amplitude=0.2) for n in PAD]
-    out = array.array("f")
-    block_index = 0
-    while len(out) < 2 * total_frames:
+    # One block per mixer channel, in channel order, rendered in place every
+    # block and mixed straight into the song's own memory.
+    sources = [drum_parts[KICK].sampler, drum_parts[SNARE].sampler, drum_parts[HAT].sampler, bass.sampler,
+               lead.sampler] + pad
+    blocks = [array.array("f", bytes(4 * BLOCK)) for _ in sources]
+    block_count = -(-total_frames // BLOCK)
+    out = array.array("f", bytes(4 * 2 * BLOCK * block_count))
+    song = memoryview(out)
+    for block_index in range(block_count):
         start, end = clock.advance_by_frames(BLOCK, RATE)
         # The sequencer reports each note-off with its note-on; its time (in
         # millionths of a beat) says when it is due.
@@ -162,11 +169,10 @@ def render_song(bars, seed, verbose=True):
                 started.append(event.note)
         if verbose and start < 2.0 and (hits or started):
             print(f"block {block_index:3} beats [{start:.3f}, {end:.3f}): drums {hits} notes {started}")
-        buffers = [drum_parts[KICK].sampler.render(BLOCK), drum_parts[SNARE].sampler.render(BLOCK),
-                   drum_parts[HAT].sampler.render(BLOCK), bass.sampler.render(BLOCK), lead.sampler.render(BLOCK)]
-        buffers += [oscillator.render_to_buffer(BLOCK) for oscillator in pad]
-        out.extend(mixer.mix_down(buffers))
-        block_index += 1
+        for source, block in zip(sources, blocks):
+            source.render_into(block)
+        mixer.mix_down_into(song[2 * BLOCK * block_index:2 * BLOCK * (block_index + 1)], blocks)
+    song.release()
     del out[2 * total_frames:]
     if verbose:
         print(mixer)

@@ -354,5 +354,41 @@ def test_the_memoryview_road_gives_the_same_results():
     env = dict(os.environ, TAMLOR_BUFFER_ROUTE="memoryview")
     result = subprocess.run(
         [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", __file__],
-        env=env, capture_output=True, text=True, cwd=os.path.dirname(os.path.abspath(__file__)))
+        env=env, capture_output=True, text=True)
     assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
+
+
+def test_an_interrupted_render_into_leaves_the_sampler_as_it_was():
+    import signal
+    import time
+
+    class Alarm(Exception):
+        pass
+
+    def handler(signum, frame):
+        raise Alarm
+
+    def make():
+        sample = tamlor.AudioSample([0.25, -0.25] * 64, root_note=60)
+        sample.loop_start, sample.loop_end = 0, 128
+        s = tamlor.Sampler(sample, max_voices=100_000)
+        for i in range(100_000):
+            s.note_on(40 + i % 40, 1 + i % 120)
+        return s
+
+    s, twin = make(), make()
+    out = np.zeros(65536, dtype=F32)  # some ten seconds of work, uninterrupted
+    old = signal.signal(signal.SIGALRM, handler)
+    try:
+        start = time.monotonic()
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        with pytest.raises(Alarm):
+            s.render_into(out)
+        assert time.monotonic() - start < 1.5
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+    assert repr(s) == repr(twin)
+    block = np.empty(64, dtype=F32)
+    s.render_into(block)
+    assert bits(block) == bits(twin.render(64))
