@@ -5,6 +5,7 @@
 
 #include "audio/audio_buffer.hpp"
 #include "audio/wav.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "registry.hpp"
 
@@ -100,12 +101,12 @@ PyObject* buffer_write_wav(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     return boundary([&] {
         Args a(write_wav_params, args, nargs, kwnames);
         const std::string path = to_path(a[0], a.name(0));
-        const std::vector<float> samples = a.f32_vector(1);
+        const FloatRun samples = FloatRun::read(a[1], a.name(1));
         const std::uint32_t sample_rate = a.u32(2);
         const std::uint16_t channels = a.u16(3);
         const audio::WavEncoding encoding = audio::wav_encoding(a.str(4));
         Unlocked unlocked;
-        audio::write_wav(path, samples.data(), samples.size(), sample_rate, channels, encoding);
+        audio::write_wav(path, samples.span().data(), samples.span().size(), sample_rate, channels, encoding);
         return none();
     });
 }

@@ -11,6 +11,7 @@
 
 #include "audio_output/devices.hpp"
 #include "common/float_text.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "registry.hpp"
 
@@ -45,11 +46,11 @@ Params write_params{as_method, "write", {"block"},
 PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return kit::write<PyAudioOutput>(self, [&](PyAudioOutput& out) {
         Args a(write_params, args, nargs, kwnames);
-        const std::vector<float> block = a.f32_vector(0);
+        const FloatRun block = FloatRun::read(a[0], a.name(0));
         bool finished;
         {
             Unlocked unlocked;
-            finished = out.write(block.data(), block.size(), [&] { return unlocked.signals_ok(); });
+            finished = out.write(block.span().data(), block.span().size(), [&] { return unlocked.signals_ok(); });
         }
         if (!finished) throw_error_set();
     });

@@ -1,6 +1,7 @@
 #include "audio/wav.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -203,6 +204,30 @@ float decode_one(const unsigned char* p, const Format& f) {
     }
 }
 
+// Writes the n samples' encoding to `file`; false when a write fails. On a
+// little-endian machine the file's layout is the memory's: float samples go
+// out as they lie, 16-bit ones through one buffer of converted slices.
+bool write_samples(std::FILE* file, const float* samples, std::size_t n, WavEncoding encoding) {
+    constexpr std::size_t slice = 1 << 16;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (encoding == WavEncoding::float32) return std::fwrite(samples, sizeof(float), n, file) == n;
+        std::vector<std::int16_t> buffer(std::min(slice, n));
+        for (std::size_t done = 0; done < n; done += slice) {
+            const std::size_t k = std::min(slice, n - done);
+            to_pcm16(samples + done, k, buffer.data());
+            if (std::fwrite(buffer.data(), sizeof(std::int16_t), k, file) != k) return false;
+        }
+        return true;
+    }
+    std::vector<unsigned char> buffer(std::min(slice, n) * bytes_per_sample(encoding));
+    for (std::size_t done = 0; done < n; done += slice) {
+        const std::size_t k = std::min(slice, n - done);
+        encode_samples(samples + done, k, encoding, buffer.data());
+        if (std::fwrite(buffer.data(), bytes_per_sample(encoding), k, file) != k) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 WavEncoding wav_encoding(std::string_view name) {
@@ -223,18 +248,12 @@ std::vector<unsigned char> encode_wav(const float* samples, std::size_t count, s
 void write_wav(const std::string& path, const float* samples, std::size_t count, std::uint32_t sample_rate,
                std::uint16_t channels, WavEncoding encoding) {
     const std::uint32_t data_size = checked_data_size(count, sample_rate, channels, encoding);
-    constexpr std::size_t slice = 1 << 16;  // samples converted per write
-    std::vector<unsigned char> buffer(std::max(header_size(encoding), slice * bytes_per_sample(encoding)));
+    unsigned char head[58];
+    header(head, data_size, sample_rate, channels, encoding);
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) throw FileError(errno, path);
-    header(buffer.data(), data_size, sample_rate, channels, encoding);
-    bool ok = std::fwrite(buffer.data(), 1, header_size(encoding), file.get()) == header_size(encoding);
-    for (std::size_t done = 0; ok && done < count; done += slice) {
-        const std::size_t n = std::min(slice, count - done);
-        encode_samples(samples + done, n, encoding, buffer.data());
-        const std::size_t bytes = n * bytes_per_sample(encoding);
-        ok = std::fwrite(buffer.data(), 1, bytes, file.get()) == bytes;
-    }
+    bool ok = std::fwrite(head, 1, header_size(encoding), file.get()) == header_size(encoding) &&
+              write_samples(file.get(), samples, count, encoding);
     int code = ok ? 0 : errno;
     if (std::fclose(file.release()) != 0 && ok) {
         ok = false;
