@@ -101,7 +101,7 @@ PyObject* buffer_write_wav(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     return boundary([&] {
         Args a(write_wav_params, args, nargs, kwnames);
         const std::string path = to_path(a[0], a.name(0));
-        const FloatRun samples = FloatRun::read(a[1], a.name(1));
+        const FloatRun samples = read_samples(a[1], a.name(1));
         const std::uint32_t sample_rate = a.u32(2);
         const std::uint16_t channels = a.u16(3);
         const audio::WavEncoding encoding = audio::wav_encoding(a.str(4));

@@ -46,7 +46,7 @@ Params write_params{as_method, "write", {"block"},
 PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return kit::write<PyAudioOutput>(self, [&](PyAudioOutput& out) {
         Args a(write_params, args, nargs, kwnames);
-        const FloatRun block = FloatRun::read(a[0], a.name(0));
+        const FloatRun block = read_samples(a[0], a.name(0));
         bool finished;
         {
             Unlocked unlocked;

@@ -106,7 +106,8 @@ def test_bad_blocks_send_nothing(device, reentrant):
     with pytest.raises(ValueError, match="^block length 3 is not a multiple of 2 channels$"):
         out.write([0.5, 0.5, 0.5])
     bad = [(5, TypeError), ("ab", TypeError), (None, TypeError), ([0.5, 0.5, "x", 0.5], TypeError),
-           ({0.5: 1}, TypeError), ([0.5, 2**2000], OverflowError)]
+           ({0.5: 1}, TypeError), ([0.5, 2**2000], OverflowError), (b"\x00\x01", TypeError),
+           (array.array("h", [1, 2]), TypeError), (bytearray(4), TypeError)]
     for block, error in bad:
         with pytest.raises(error, match="argument 'block'" if error is TypeError else None):
             out.write(block)
@@ -115,10 +116,14 @@ def test_bad_blocks_send_nothing(device, reentrant):
     with pytest.raises(RuntimeError, match="^Already borrowed$"):
         out.write([0.5, meddler])
     assert out.is_playing()
+    with pytest.raises(TypeError, match="^argument 'block': a buffer of 'h' items holds no samples"):
+        out.write(array.array("h", [1, 2]))
     out.write([])
     out.write([0.25, -0.25])
+    out.write(array.array("d", [0.5, 1e300]))  # 64-bit floats are samples too
+    out.write(memoryview(array.array("f", [-0.5, 0.125])))
     out.stop()
-    assert device.received() == expected_bytes([0.25, -0.25])
+    assert device.received() == expected_bytes([0.25, -0.25, 0.5, 1.0, -0.5, 0.125])
 
 
 def test_settings_the_device_cannot_play(device, monkeypatch, tmp_path):

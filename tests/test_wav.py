@@ -99,6 +99,8 @@ def test_bad_arguments_write_nothing(tmp_path):
         ((path, [0.0], 44100, 1, 16), TypeError, "^argument 'encoding': must be str, not int$"),
         ((path, [0.0, "x"]), TypeError, "^argument 'samples': "),
         ((path, 5), TypeError, "^argument 'samples': "),
+        ((path, b"\x00\x01"), TypeError, "^argument 'samples': a buffer of 'B' items holds no samples"),
+        ((path, array.array("i", [1, 2])), TypeError, "^argument 'samples': a buffer of 'i' items holds no samples"),
         ((path, [0.0], -1), OverflowError, None),
         ((path, [0.0], 44100, 65536), OverflowError, None),
         ((None, [0.0]), TypeError, "^argument 'path': "),

@@ -410,4 +410,14 @@ std::vector<FloatRun> read_channel_runs(PyObject* o, const char* name) {
     return runs;
 }
 
+FloatRun read_samples(PyObject* o, const char* name) {
+    if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) {
+        BufferView view;
+        if (view.acquire(o) && view.scalar() == Scalar::other) {
+            type_error(name, "a buffer of '" + view.format() + "' items holds no samples (32- or 64-bit floats expected)");
+        }
+    }
+    return FloatRun::read(o, name);
+}
+
 }  // namespace tamlor::py::kit

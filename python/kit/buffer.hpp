@@ -165,6 +165,13 @@ private:
     std::span<const float> span_;
 };
 
+// Samples to play or store, read as FloatRun::read reads them, except that
+// a buffer of anything but floats (bytes, an integer array) is refused with
+// TypeError "argument '{name}': a buffer of '{format}' items holds no
+// samples (32- or 64-bit floats expected)": raw integer data taken as
+// samples would be full-scale noise.
+FloatRun read_samples(PyObject* o, const char* name);
+
 // The per-channel blocks of a mix: a 2-D buffer of floats, one row per
 // channel, or a sequence whose items each convert by FloatRun::read. Every
 // item is converted, whatever its channel.
