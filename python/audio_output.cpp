@@ -39,9 +39,9 @@ PyObject* output_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 Params write_params{as_method, "write", {"block"},
-                    "Plays interleaved frames (a sequence of numbers, length a multiple of channels) and\n"
-                    "returns once the device has taken them all. Samples are clipped to -1.0..1.0 and sent as\n"
-                    "16-bit PCM; NaN plays as silence."};
+                    "Plays interleaved frames (a list of numbers or a buffer of 32- or 64-bit floats, length a\n"
+                    "multiple of channels) and returns once the device has taken them all. Samples are clipped\n"
+                    "to -1.0..1.0 and sent as 16-bit PCM; NaN plays as silence. A bad block sends nothing."};
 
 PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return kit::write<PyAudioOutput>(self, [&](PyAudioOutput& out) {
@@ -82,7 +82,8 @@ PyMethodDef output_methods[] = {
     def_static("list_devices", list_devices, "list_devices()\n--\n\n"),
     def("device_name", noargs<&PyAudioOutput::device_name>, "device_name($self)\n--\n\n"),
     def("is_playing", noargs<&PyAudioOutput::is_playing>, "is_playing($self)\n--\n\n"),
-    def("stop", output_stop, "stop($self)\n--\n\n"),
+    def("stop", output_stop,
+        "stop($self)\n--\n\nPlays out what the device holds, then closes the stream; start() may follow."),
     def("start", output_start,
         "start($self)\n--\n\nOpens a playback stream on the device with the settings given at construction."),
     def("write", output_write, write_params),
