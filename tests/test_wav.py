@@ -132,31 +132,20 @@ def fmt(tag=1, channels=2, rate=44100, bits=16):
     "content,message",
     [
         (riff(b"WAVE", fmt(tag=2, bits=4), (b"data", bytes(8))), "unsupported WAV encoding (format tag 0x0002)"),
-        (riff(b"WAVE", fmt(tag=0x55, bits=0), (b"data", bytes(8))), r"format tag 0x0055"),
         (riff(b"WAVE", fmt(), (b"data", bytes(8)))[:-1], "truncated WAV file: the 'data' chunk holds 8 bytes"),
-        (riff(b"WAVE", fmt()), "truncated WAV file: no data chunk"),
         (riff(b"AVI ", fmt(), (b"data", bytes(8))), "not a WAV file: a RIFF file of type 'AVI ', not 'WAVE'"),
         (riff(b"WAVE", fmt(channels=0), (b"data", bytes(8))), "invalid WAV file: zero channels"),
-        (b"", "not a WAV file: 0 bytes are too few"),
         (b"OggS" + bytes(40), "not a WAV file: it starts with 'OggS', not 'RIFF'"),
     ],
 )
 def test_unreadable_files_say_why(tmp_path, content, message):
+    # The engine tests go through every reason; here the path leads the text.
     path = tmp_path / "bad.wav"
     path.write_bytes(content)
     with pytest.raises(ValueError) as info:
         read_wav(path)
     text = str(info.value)
     assert text.startswith(f"{path}: ") and message in text, text
-
-
-def test_every_cut_of_a_file_is_refused(tmp_path):
-    write_wav(tmp_path / "whole.wav", [0.5, -0.5] * 3, 8000, 2)
-    whole = (tmp_path / "whole.wav").read_bytes()
-    for n in range(len(whole)):
-        (tmp_path / "cut.wav").write_bytes(whole[:n])
-        with pytest.raises(ValueError):
-            read_wav(tmp_path / "cut.wav")
 
 
 def test_files_that_cannot_be_opened(tmp_path):
