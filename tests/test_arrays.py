@@ -329,6 +329,8 @@ def test_a_sample_from_an_array_equals_one_from_a_list(dtype):
         from_array = tamlor.AudioSample(source, 22050, 61)
         assert bits(from_array.data()) == bits(from_list.data())
         assert repr(from_array) == repr(from_list)
+    backwards = tamlor.AudioSample(data[::-1], 22050, 61)  # a negative stride
+    assert bits(backwards.data()) == bits(from_list.data()[::-1])
 
 
 def test_other_arrays_take_the_sequence_road():
