@@ -4,12 +4,18 @@
 // the PCM's own name. The listed devices are the PCM devices of the sound
 // cards, named "card name, device name"; those that can play are outputs.
 // Without the library every answer is empty: no default device, no list.
+// Playback opens the device's PCM in blocking mode for interleaved 16-bit
+// frames, with the library converting to what the hardware takes.
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "audio_output/devices.hpp"
 #include "midi_input/alsa_library.hpp"
+#include "midi_input/device_error.hpp"
 #include "midi_input/text.hpp"
 
 namespace tamlor::audio_output {
@@ -69,18 +75,132 @@ const PcmApi& api() {
     return loaded;
 }
 
+// The calls playback needs, bound apart from the listing's so that a
+// library without them still lists devices.
+struct StreamApi {
+    int (*pcm_open)(void** pcm, const char* name, int stream, int mode) = nullptr;
+    int (*pcm_close)(void* pcm) = nullptr;
+    int (*nonblock)(void* pcm, int nonblock) = nullptr;
+    int (*set_params)(void* pcm, int format, int access, unsigned channels, unsigned rate, int soft_resample,
+                      unsigned latency_us) = nullptr;
+    long (*writei)(void* pcm, const void* buffer, unsigned long frames) = nullptr;
+    int (*prepare)(void* pcm) = nullptr;
+    int (*resume)(void* pcm) = nullptr;
+    int (*drain)(void* pcm) = nullptr;
+    int (*wait)(void* pcm, int timeout_ms) = nullptr;
+    const char* (*strerror)(int error) = nullptr;
+    bool complete = false;
+};
 
-// An endpoint as ALSA describes it: nothing stays open, so the record is
-// all there is.
+const StreamApi& stream_api() {
+    static const StreamApi loaded = [] {
+        StreamApi a;
+        a.complete = alsa::bind("snd_pcm_open", a.pcm_open) && alsa::bind("snd_pcm_close", a.pcm_close) &&
+                     alsa::bind("snd_pcm_nonblock", a.nonblock) &&
+                     alsa::bind("snd_pcm_set_params", a.set_params) && alsa::bind("snd_pcm_writei", a.writei) &&
+                     alsa::bind("snd_pcm_prepare", a.prepare) && alsa::bind("snd_pcm_resume", a.resume) &&
+                     alsa::bind("snd_pcm_drain", a.drain) && alsa::bind("snd_pcm_wait", a.wait) &&
+                     alsa::bind("snd_strerror", a.strerror);
+        return a;
+    }();
+    return loaded;
+}
+
+constexpr int format_s16_le = 2;
+constexpr int access_rw_interleaved = 3;
+
+std::string error_text(const StreamApi& a, int error) {
+    const char* text = a.strerror(error);
+    return text && *text ? devices::sanitize_utf8(text) : "error " + std::to_string(error);
+}
+
+// A PCM open for playback; closing it drops what is still queued.
+class AlsaStream final : public Stream {
+public:
+    explicit AlsaStream(void* pcm) : pcm_(pcm) {}
+    ~AlsaStream() override { stream_api().pcm_close(pcm_); }
+    AlsaStream(const AlsaStream&) = delete;
+    AlsaStream& operator=(const AlsaStream&) = delete;
+
+    Accepted write(const std::int16_t* samples, std::uint32_t frames) override {
+        const StreamApi& a = stream_api();
+        for (;;) {
+            const long r = a.writei(pcm_, samples, frames);
+            if (r > 0) return {static_cast<std::uint32_t>(std::min<long>(r, frames)), false};
+            const int error = static_cast<int>(r);
+            if (error == -EAGAIN || error == 0) {
+                a.wait(pcm_, 100);
+                continue;
+            }
+            if (error == -EPIPE) {
+                // The buffer ran dry: make the stream ready again; the next
+                // write starts it.
+                fail_if(a, a.prepare(pcm_));
+                return {0, true};
+            }
+            if (error == -ESTRPIPE) {
+                // Suspended by the system (power management): resume, or
+                // start over when the device cannot resume.
+                int resumed;
+                while ((resumed = a.resume(pcm_)) == -EAGAIN) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                if (resumed < 0) fail_if(a, a.prepare(pcm_));
+                return {0, true};
+            }
+            fail_if(a, error);
+        }
+    }
+
+    void drain() override {
+        const StreamApi& a = stream_api();
+        const int r = a.drain(pcm_);
+        // A stream that already ran dry has nothing left to play.
+        if (r < 0 && r != -EPIPE) fail_if(a, r);
+    }
+
+private:
+    void fail_if(const StreamApi& a, int error) {
+        if (error < 0) throw devices::DeviceError(error_text(a, error));
+    }
+
+    void* pcm_;
+};
+
+// An endpoint as ALSA describes it: nothing stays open, so the record and
+// the name of the PCM that plays on it are all there is.
 class AlsaDevice final : public Device {
 public:
-    AlsaDevice(Flow flow, std::optional<std::string> name) : flow_(flow), name_(std::move(name)) {}
+    AlsaDevice(Flow flow, std::optional<std::string> name, std::string pcm)
+        : flow_(flow), name_(std::move(name)), pcm_(std::move(pcm)) {}
     Flow data_flow() override { return flow_; }
     std::optional<std::string> name() override { return name_; }
+
+    std::unique_ptr<Stream> open_stream(const StreamConfig& config) override {
+        const StreamApi& a = stream_api();
+        if (!a.complete) throw devices::DeviceError("the ALSA library cannot play audio");
+        alsa::QuietErrors quiet;
+        void* pcm = nullptr;
+        // Opened without waiting (a device busy with another program is an
+        // error, not a wait), then switched to blocking writes.
+        int r = a.pcm_open(&pcm, pcm_.c_str(), alsa::pcm_stream_playback, alsa::pcm_nonblock);
+        if (r < 0) throw devices::DeviceError(error_text(a, r));
+        auto stream = std::make_unique<AlsaStream>(pcm);
+        r = a.nonblock(pcm, 0);
+        if (r < 0) throw devices::DeviceError(error_text(a, r));
+        // Four periods of buffer, as a latency in microseconds.
+        const std::uint64_t latency = std::clamp<std::uint64_t>(
+            4000000ull * config.period_frames / config.sample_rate, 1, UINT32_MAX);
+        r = a.set_params(pcm, format_s16_le, access_rw_interleaved, config.channels, config.sample_rate, 1,
+                         static_cast<unsigned>(latency));
+        if (r < 0) throw devices::DeviceError(error_text(a, r));
+        return stream;
+    }
 
 private:
     Flow flow_;
     std::optional<std::string> name_;
+    std::string pcm_;
 };
 
 class AlsaCollection final : public Collection {
@@ -135,7 +255,7 @@ public:
                 if (n && *n) name = devices::sanitize_utf8(n);
             }
         }
-        return std::make_shared<AlsaDevice>(Flow::render, std::move(name));
+        return std::make_shared<AlsaDevice>(Flow::render, std::move(name), "default");
     }
 
     std::unique_ptr<Collection> active_endpoints() override {
@@ -176,7 +296,8 @@ private:
             } else if (card_name && *card_name) {
                 name = devices::sanitize_utf8(card_name);
             }
-            devices.push_back(std::make_shared<AlsaDevice>(flow, std::move(name)));
+            devices.push_back(std::make_shared<AlsaDevice>(
+                flow, std::move(name), "plughw:" + std::to_string(card) + "," + std::to_string(device)));
         }
     }
 };

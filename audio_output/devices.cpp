@@ -1,7 +1,10 @@
 #include "audio_output/devices.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 
+#include "audio/pcm.hpp"
+#include "common/errors.hpp"
 #include "midi_input/device_error.hpp"
 
 namespace tamlor::audio_output {
@@ -100,7 +103,8 @@ std::vector<std::string> Service::output_names() {
 }
 
 Output::Output(Service& service, std::uint32_t sample_rate, std::uint16_t channels, std::uint32_t buffer_size)
-    : device_(service.default_output()),
+    : service_(&service),
+      device_(service.default_output()),
       playing_(std::make_shared<std::atomic<bool>>(false)),
       sample_rate_(sample_rate),
       buffer_size_(buffer_size),
@@ -111,6 +115,84 @@ Output::Output(Service& service, std::uint32_t sample_rate, std::uint16_t channe
 std::string Output::device_name() const {
     std::optional<std::string> name = device_->name();
     return name ? std::move(*name) : std::string("Unknown");
+}
+
+void Output::start() {
+    if (stream_) throw std::runtime_error("Already playing");
+    const std::pair<const char*, std::uint32_t> settings[] = {
+        {"sample_rate", sample_rate_}, {"channels", channels_}, {"buffer_size", buffer_size_}};
+    for (const auto& [name, value] : settings) {
+        if (value == 0) throw ValueError(std::string("cannot play with ") + name + "=0");
+    }
+    // One period per slice, kept to 64 Ki samples whatever the settings.
+    const std::size_t slice_frames = std::max<std::size_t>(1, std::min<std::size_t>(buffer_size_, 65536 / channels_));
+    std::vector<std::int16_t> slice(slice_frames * channels_);
+    service_->prepare_thread();
+    std::unique_ptr<Stream> stream;
+    try {
+        stream = device_->open_stream(StreamConfig{sample_rate_, channels_, buffer_size_});
+    } catch (const DeviceError& e) {
+        throw DeviceError(std::string("Could not start audio output: ") + e.what());
+    }
+    if (!stream) throw DeviceError("Could not start audio output: no stream");
+    stream_ = std::move(stream);
+    slice_ = std::move(slice);
+    underruns_ = 0;
+    playing_->store(true);
+}
+
+bool Output::write(const float* samples, std::size_t count, const std::function<bool()>& go_on) {
+    if (!stream_) throw std::runtime_error("Not playing: call start() first");
+    if (count % channels_ != 0) {
+        throw ValueError("block length " + std::to_string(count) + " is not a multiple of " +
+                         std::to_string(channels_) + " channels");
+    }
+    const std::size_t slice_frames = slice_.size() / channels_;
+    std::size_t frames_left = count / channels_;
+    try {
+        while (frames_left > 0) {
+            const std::size_t frames = std::min(frames_left, slice_frames);
+            audio::to_pcm16(samples, frames * channels_, slice_.data());
+            const std::int16_t* next = slice_.data();
+            auto pending = static_cast<std::uint32_t>(frames);
+            while (pending > 0) {
+                const Accepted taken = stream_->write(next, pending);
+                if (taken.underrun) ++underruns_;
+                if (taken.frames > pending || (taken.frames == 0 && !taken.underrun)) {
+                    throw DeviceError("the device took " + std::to_string(taken.frames) + " of " +
+                                      std::to_string(pending) + " frames");
+                }
+                next += static_cast<std::size_t>(taken.frames) * channels_;
+                pending -= taken.frames;
+            }
+            samples += frames * channels_;
+            frames_left -= frames;
+            if (frames_left > 0 && !go_on()) return false;
+        }
+    } catch (const DeviceError& e) {
+        close();
+        throw DeviceError(std::string("Audio output failed: ") + e.what());
+    }
+    return true;
+}
+
+void Output::stop() {
+    if (!stream_) {
+        playing_->exchange(false);
+        return;
+    }
+    try {
+        stream_->drain();
+    } catch (const DeviceError& e) {
+        close();
+        throw DeviceError(std::string("Audio output failed: ") + e.what());
+    }
+    close();
+}
+
+void Output::close() noexcept {
+    stream_.reset();
+    playing_->exchange(false);
 }
 
 }  // namespace tamlor::audio_output

@@ -1,11 +1,13 @@
 // Audio output devices: the platform interface each backend implements, the
 // service written once against it (per-thread setup, the process-wide
 // enumerator, the listing and the default device), and the output handle
-// that Python's AudioOutput holds.
+// that Python's AudioOutput holds, with its blocking playback.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +24,33 @@ enum class Flow {
     unreadable,         // the endpoint cannot say
 };
 
+// What a playback stream is asked for: 16-bit signed interleaved frames.
+struct StreamConfig {
+    std::uint32_t sample_rate = 44100;  // frames per second, at least 1
+    std::uint16_t channels = 2;         // at least 1
+    std::uint32_t period_frames = 512;  // the device's buffer holds about four periods; at least 1
+};
+
+// What one write to a stream did.
+struct Accepted {
+    std::uint32_t frames = 0;  // frames the device took from the front of the block
+    bool underrun = false;     // the device had run out of frames first; it has recovered
+};
+
+// An open playback stream. Used by one thread at a time; its calls block.
+class Stream {
+public:
+    // Closes the stream; frames still queued are dropped.
+    virtual ~Stream() = default;
+    // Waits until the device has room, then takes frames from the front of
+    // `samples` (`frames` frames): at least one, unless it reports an
+    // underrun. Throws devices::DeviceError with the platform's text when the
+    // device fails.
+    virtual Accepted write(const std::int16_t* samples, std::uint32_t frames) = 0;
+    // Returns once every frame taken has been played. Throws DeviceError.
+    virtual void drain() = 0;
+};
+
 // One endpoint of the platform; the last reference releases it.
 class Device {
 public:
@@ -29,6 +58,9 @@ public:
     virtual Flow data_flow() = 0;
     // The display name as UTF-8, or nullopt when it cannot be read.
     virtual std::optional<std::string> name() = 0;
+    // Opens a playback stream on the device. Throws devices::DeviceError
+    // with the platform's text when it cannot.
+    virtual std::unique_ptr<Stream> open_stream(const StreamConfig& config) = 0;
 };
 
 // A snapshot of the active endpoints of every data flow.
@@ -84,9 +116,10 @@ public:
     // without a readable name are left out; empty when the platform cannot
     // enumerate.
     std::vector<std::string> output_names();
+    // Prepares the calling thread for the platform (once per thread).
+    void prepare_thread();
 
 private:
-    void prepare_thread();
     Enumerator& enumerator();
 
     std::shared_ptr<Platform> platform_;
@@ -98,8 +131,16 @@ private:
 Service& system_service();
 
 // The handle on an output device: bound to the default device at
-// construction, never playing. The requested stream settings are kept as
-// given; no stream is opened.
+// construction, and playing between start() and stop() with the stream
+// settings given at construction (the buffer size is the device's period,
+// in frames).
+//
+// Samples are written as interleaved 32-bit floats and sent as 16-bit PCM
+// (audio/pcm.hpp: clipped to -1..1, NaN as silence). write() blocks until the
+// device has taken every frame, so a loop that renders and writes plays in
+// real time. An underrun (the writer came late) is recovered and counted.
+// A device that fails closes the stream: the error is thrown, the handle is
+// stopped and can be started again.
 class Output {
 public:
     // Throws devices::DeviceError "No default audio output device found"
@@ -109,15 +150,37 @@ public:
     // The bound device's name, or "Unknown" when it cannot be read.
     std::string device_name() const;
     bool is_playing() const { return playing_->load(); }
-    // Guarantees the stopped state; there is no stream to end.
-    void stop() { playing_->exchange(false); }
+
+    // Opens the stream; the underrun count starts again from 0. ValueError
+    // when a stream setting is 0; std::runtime_error "Already playing" while
+    // playing; DeviceError "Could not start audio output: {platform text}".
+    void start();
+    // Plays `count` interleaved samples. std::runtime_error "Not playing:
+    // call start() first" when stopped; ValueError when `count` is not a multiple
+    // of the channel count (nothing is sent). Between slices of one period
+    // the handle asks `go_on`, and stops early (returning false) when it
+    // answers false; otherwise returns true once every frame is taken.
+    // A device failure throws DeviceError "Audio output failed: {text}".
+    bool write(const float* samples, std::size_t count, const std::function<bool()>& go_on);
+    // Plays out what the device holds, then closes the stream. Does nothing
+    // when stopped. A device failure while draining still closes the stream
+    // and is then thrown.
+    void stop();
+    // Underruns since the last start().
+    std::uint64_t underruns() const { return underruns_; }
 
 private:
+    void close() noexcept;
+
+    Service* service_;
     std::shared_ptr<Device> device_;
     std::shared_ptr<std::atomic<bool>> playing_;
     std::uint32_t sample_rate_;
     std::uint32_t buffer_size_;
     std::uint16_t channels_;
+    std::unique_ptr<Stream> stream_;  // open exactly while playing
+    std::vector<std::int16_t> slice_;  // one period of converted samples
+    std::uint64_t underruns_ = 0;
 };
 
 }  // namespace tamlor::audio_output

@@ -2,29 +2,88 @@
 // set by the test, and what the service asked for is counted.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "audio_output/devices.hpp"
+#include "midi_input/device_error.hpp"
 
 namespace tamlor::audio_output {
 
+// How a fake device's streams behave, and what they received.
+struct FakeStreams {
+    // Script.
+    std::optional<std::string> open_error;  // opening fails with this text
+    std::uint32_t room = UINT32_MAX;        // frames taken per write at most
+    std::set<int> underrun_at;              // write calls (counted over all streams) that find the device run dry
+    std::optional<int> fail_at;             // the write call that fails
+    std::string fail_text = "No such device";
+    bool drain_fails = false;
+
+    // Observations.
+    std::vector<StreamConfig> opened;
+    std::vector<std::int16_t> received;  // every sample taken, in order
+    int writes = 0;
+    int drains = 0;
+    int closed = 0;
+    int open_now = 0;
+};
+
+class FakeStream final : public Stream {
+public:
+    FakeStream(FakeStreams& s, std::uint16_t channels) : s_(s), channels_(channels) { ++s_.open_now; }
+    ~FakeStream() override {
+        --s_.open_now;
+        ++s_.closed;
+    }
+
+    Accepted write(const std::int16_t* samples, std::uint32_t frames) override {
+        const int call = s_.writes++;
+        if (s_.fail_at == call) throw devices::DeviceError(s_.fail_text);
+        // A device that ran dry takes nothing on the call that notices it.
+        if (s_.underrun_at.count(call)) return {0, true};
+        const std::uint32_t n = std::min(frames, s_.room);
+        s_.received.insert(s_.received.end(), samples, samples + static_cast<std::size_t>(n) * channels_);
+        return {n, false};
+    }
+
+    void drain() override {
+        ++s_.drains;
+        if (s_.drain_fails) throw devices::DeviceError(s_.fail_text);
+    }
+
+private:
+    FakeStreams& s_;
+    std::uint16_t channels_;
+};
+
 class FakeAudioDevice final : public Device {
 public:
-    FakeAudioDevice(Flow flow, std::optional<std::string> name) : flow_(flow), name_(std::move(name)) {}
+    FakeAudioDevice(Flow flow, std::optional<std::string> name, std::shared_ptr<FakeStreams> streams)
+        : flow_(flow), name_(std::move(name)), streams_(std::move(streams)) {}
     Flow data_flow() override { return flow_; }
     std::optional<std::string> name() override { return name_; }
+    std::unique_ptr<Stream> open_stream(const StreamConfig& config) override {
+        if (streams_->open_error) throw devices::DeviceError(*streams_->open_error);
+        streams_->opened.push_back(config);
+        return std::make_unique<FakeStream>(*streams_, config.channels);
+    }
 
 private:
     Flow flow_;
     std::optional<std::string> name_;
+    std::shared_ptr<FakeStreams> streams_;
 };
 
-inline std::shared_ptr<Device> fake_device(Flow flow, std::optional<std::string> name) {
-    return std::make_shared<FakeAudioDevice>(flow, std::move(name));
+inline std::shared_ptr<Device> fake_device(Flow flow, std::optional<std::string> name,
+                                           std::shared_ptr<FakeStreams> streams = std::make_shared<FakeStreams>()) {
+    return std::make_shared<FakeAudioDevice>(flow, std::move(name), std::move(streams));
 }
 
 class FakePlatform final : public Platform {

@@ -1,14 +1,20 @@
 // Windows backend: the audio endpoints of the Windows audio service, reached
 // through COM. Every thread that uses the service joins a single-threaded
 // apartment (or keeps the model it already has) and leaves it when it ends;
-// the device enumerator is one object for the whole process.
+// the device enumerator is one object for the whole process. Playback is a
+// shared-mode audio client fed 16-bit PCM, which the audio engine converts
+// to its mix format; writes wait, polling, for room in the client's buffer.
 #include <windows.h>
+#include <audioclient.h>
 #include <mmdeviceapi.h>
 #include <propidl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "audio_output/devices.hpp"
+#include "midi_input/device_error.hpp"
 #include "midi_input/text.hpp"
 
 namespace tamlor::audio_output {
@@ -17,6 +23,8 @@ namespace {
 constexpr CLSID clsid_enumerator = {0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
 constexpr IID iid_enumerator = {0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
 constexpr IID iid_endpoint = {0x1BE09788, 0x6894, 0x4089, {0x85, 0x86, 0x9A, 0x2A, 0x6C, 0x26, 0x5A, 0xC5}};
+constexpr IID iid_audio_client = {0x1CB9AD4C, 0xDBFA, 0x4C32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
+constexpr IID iid_render_client = {0xF294ACFC, 0x3146, 0x4483, {0xA7, 0xBF, 0xAD, 0xDC, 0xA7, 0xC2, 0x60, 0xE2}};
 // The endpoint's device description ("Speakers") and its friendly name.
 constexpr PROPERTYKEY key_device_desc = {
     {0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 2};
@@ -48,8 +56,31 @@ private:
     I* p_ = nullptr;
 };
 
+// The audio client's own failure codes, which the system's message table
+// does not describe.
+const char* audio_client_text(HRESULT code) {
+    switch (code) {
+        case AUDCLNT_E_DEVICE_INVALIDATED:
+            return "The audio device has been unplugged, disabled or reconfigured";
+        case AUDCLNT_E_DEVICE_IN_USE:
+            return "The audio device is in exclusive use by another application";
+        case AUDCLNT_E_SERVICE_NOT_RUNNING:
+            return "The Windows audio service is not running";
+        case AUDCLNT_E_UNSUPPORTED_FORMAT:
+            return "The audio device does not support the stream format";
+        case AUDCLNT_E_BUFFER_SIZE_ERROR:
+        case AUDCLNT_E_BUFFER_TOO_LARGE:
+            return "The audio device does not support the buffer size";
+        case AUDCLNT_E_CPUUSAGE_EXCEEDED:
+            return "The audio engine exceeded its processing time";
+        default:
+            return nullptr;
+    }
+}
+
 // The system's text for an error code, without the trailing line break.
 std::string system_text(HRESULT code) {
+    if (const char* text = audio_client_text(code)) return text;
     wchar_t buffer[512];
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                    static_cast<DWORD>(code), 0, buffer, 512, nullptr);
@@ -75,6 +106,81 @@ std::optional<std::string> read_string(IPropertyStore* store, const PROPERTYKEY&
     return text;
 }
 
+[[noreturn]] void fail(HRESULT hr) { throw devices::DeviceError(system_text(hr)); }
+
+// A shared-mode stream. Frames go into the client's buffer as room appears;
+// the client starts once its buffer is first full (or at drain), so the
+// first frames do not play out before the next ones arrive.
+class WasapiStream final : public Stream {
+public:
+    WasapiStream(IAudioClient* client, IAudioRenderClient* render, UINT32 buffer_frames, std::uint16_t channels,
+                 DWORD wait_ms)
+        : client_(client), render_(render), buffer_frames_(buffer_frames), channels_(channels), wait_ms_(wait_ms) {}
+
+    ~WasapiStream() override {
+        if (started_) client_->Stop();
+    }
+
+    Accepted write(const std::int16_t* samples, std::uint32_t frames) override {
+        Accepted result;
+        ULONGLONG stalled_since = 0;
+        for (;;) {
+            const UINT32 padding = queued();
+            // The engine played everything it had before these frames came.
+            if (started_ && padding == 0) result.underrun = true;
+            const UINT32 room = buffer_frames_ - std::min(padding, buffer_frames_);
+            if (room > 0) {
+                const UINT32 n = std::min<UINT32>(room, frames);
+                BYTE* data = nullptr;
+                HRESULT hr = render_->GetBuffer(n, &data);
+                if (FAILED(hr)) fail(hr);
+                std::memcpy(data, samples, static_cast<std::size_t>(n) * channels_ * sizeof(std::int16_t));
+                hr = render_->ReleaseBuffer(n, 0);
+                if (FAILED(hr)) fail(hr);
+                if (!started_ && n == room) begin();
+                result.frames = n;
+                return result;
+            }
+            if (!started_) begin();  // full: time to play
+            // A running client that takes nothing for seconds has stopped.
+            const ULONGLONG now = GetTickCount64();
+            if (stalled_since == 0) stalled_since = now;
+            if (now - stalled_since > 5000) throw devices::DeviceError("The audio device stopped playing");
+            Sleep(wait_ms_);
+        }
+    }
+
+    void drain() override {
+        if (!started_ && queued() > 0) begin();
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (started_ && queued() > 0) {
+            if (GetTickCount64() > deadline) throw devices::DeviceError("The audio device stopped playing");
+            Sleep(wait_ms_);
+        }
+    }
+
+private:
+    UINT32 queued() {
+        UINT32 padding = 0;
+        const HRESULT hr = client_->GetCurrentPadding(&padding);
+        if (FAILED(hr)) fail(hr);
+        return padding;
+    }
+
+    void begin() {
+        const HRESULT hr = client_->Start();
+        if (FAILED(hr)) fail(hr);
+        started_ = true;
+    }
+
+    Com<IAudioClient> client_;
+    Com<IAudioRenderClient> render_;
+    UINT32 buffer_frames_;
+    std::uint16_t channels_;
+    DWORD wait_ms_;
+    bool started_ = false;
+};
+
 class WasapiDevice final : public Device {
 public:
     explicit WasapiDevice(IMMDevice* device) : device_(device) {}
@@ -94,6 +200,40 @@ public:
         if (FAILED(device_->OpenPropertyStore(STGM_READ, store.out())) || !store) return std::nullopt;
         if (auto desc = read_string(store.get(), key_device_desc)) return desc;
         return read_string(store.get(), key_friendly_name);
+    }
+
+    std::unique_ptr<Stream> open_stream(const StreamConfig& config) override {
+        const std::uint64_t block = std::uint64_t{config.channels} * sizeof(std::int16_t);
+        if (block > 0xFFFF || config.sample_rate * block > 0xFFFFFFFFull) fail(AUDCLNT_E_UNSUPPORTED_FORMAT);
+        Com<IAudioClient> client;
+        HRESULT hr = device_->Activate(iid_audio_client, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(client.out()));
+        if (FAILED(hr) || !client) fail(FAILED(hr) ? hr : E_POINTER);
+        WAVEFORMATEX format{};
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = config.channels;
+        format.nSamplesPerSec = config.sample_rate;
+        format.wBitsPerSample = 16;
+        format.nBlockAlign = static_cast<WORD>(block);
+        format.nAvgBytesPerSec = static_cast<DWORD>(config.sample_rate * block);
+        format.cbSize = 0;
+        // Four periods of buffer, in units of 100 ns, at most two seconds.
+        const REFERENCE_TIME duration = static_cast<REFERENCE_TIME>(
+            std::min<std::uint64_t>(40000000ull * config.period_frames / config.sample_rate, 20000000ull));
+        hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED,
+                                AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
+                                std::max<REFERENCE_TIME>(duration, 1), 0, &format, nullptr);
+        if (FAILED(hr)) fail(hr);
+        UINT32 buffer_frames = 0;
+        hr = client->GetBufferSize(&buffer_frames);
+        if (FAILED(hr)) fail(hr);
+        Com<IAudioRenderClient> render;
+        hr = client->GetService(iid_render_client, reinterpret_cast<void**>(render.out()));
+        if (FAILED(hr) || !render) fail(FAILED(hr) ? hr : E_POINTER);
+        // Poll at about a quarter of the buffer's length.
+        const DWORD wait_ms = static_cast<DWORD>(
+            std::clamp<std::uint64_t>(250ull * buffer_frames / config.sample_rate, 1, 50));
+        return std::make_unique<WasapiStream>(client.release(), render.release(), buffer_frames, config.channels,
+                                              wait_ms);
     }
 
 private:

@@ -1,16 +1,17 @@
 """The tamlor demo: a short song rendered block by block to a 16-bit stereo WAV
-file.
+file, or played on the default audio output device.
 
 A TransportClock hands out the beat range of each 512-frame block. Step
 sequencers play the drum patterns and event sequences the bass line and the
 melody; their events start and release voices on Samplers whose sounds were
 made with the oscillators and the seeded noise source. A pad of sine
-oscillators holds a drone on A and E under the chords. The Mixer pans and
-balances the parts and mixes each block down to interleaved stereo, which
-goes to the file through the standard library's `wave` module. The same seed
-gives the same file, byte for byte.
+oscillators holds a drone on A and E under the chords. Every source renders
+into its own preallocated block, and the Mixer pans and balances the parts
+and mixes each block down to interleaved stereo straight into the song's
+buffer, which goes to the file through AudioBuffer.write_wav, or with --play
+to an AudioOutput. The same seed gives the same file, byte for byte.
 
-    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8]
+    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play]
 """
 from __future__ import annotations
 
@@ -18,7 +19,7 @@ import argparse
 import array
 import math
 import os
-import wave
+import sys
 from typing import Sequence
 
 import tamlor
@@ -144,9 +145,16 @@ def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float
     clock.play()
     total_frames = round(bars * 4 * 60.0 / BPM * RATE)
     pad = [tamlor.SineOscillator(frequency=tamlor.Note(n).to_hz(), amplitude=0.2) for n in PAD]
-    out = array.array("f")
-    block_index = 0
-    while len(out) < 2 * total_frames:
+    # One block per mixer channel, in channel order, rendered in place every
+    # block and mixed straight into the song's own memory.
+    sources: list[tamlor.Sampler | tamlor.SineOscillator] = [
+        drum_parts[KICK].sampler, drum_parts[SNARE].sampler, drum_parts[HAT].sampler, bass.sampler, lead.sampler]
+    sources += pad
+    blocks = [array.array("f", bytes(4 * BLOCK)) for _ in sources]
+    block_count = -(-total_frames // BLOCK)
+    out = array.array("f", bytes(4 * 2 * BLOCK * block_count))
+    song = memoryview(out)
+    for block_index in range(block_count):
         span = clock.advance_by_frames(BLOCK, RATE)
         assert span is not None  # None only while the clock is not playing
         start, end = span
@@ -169,32 +177,33 @@ def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float
                 started.append(event.note)
         if verbose and start < 2.0 and (hits or started):
             print(f"block {block_index:3} beats [{start:.3f}, {end:.3f}): drums {hits} notes {started}")
-        buffers = [drum_parts[KICK].sampler.render(BLOCK), drum_parts[SNARE].sampler.render(BLOCK),
-                   drum_parts[HAT].sampler.render(BLOCK), bass.sampler.render(BLOCK), lead.sampler.render(BLOCK)]
-        buffers += [oscillator.render_to_buffer(BLOCK) for oscillator in pad]
-        out.extend(mixer.mix_down(buffers))
-        block_index += 1
+        for source, block in zip(sources, blocks):
+            source.render_into(block)
+        mixer.mix_down_into(song[2 * BLOCK * block_index:2 * BLOCK * (block_index + 1)], blocks)
+    song.release()
     del out[2 * total_frames:]
     if verbose:
         print(mixer)
     return out
 
 
-def to_pcm16(samples: Sequence[float]) -> bytes:
-    """Interleaved floats to little-endian 16-bit PCM, clipped to -1..1."""
-    pcm = array.array("h", (round(max(-1.0, min(1.0, x)) * 32767) for x in samples))
-    if pcm.itemsize != 2:
-        raise RuntimeError("16-bit samples expected")
-    import sys
-
-    if sys.byteorder == "big":
-        pcm.byteswap()
-    return pcm.tobytes()
+def play(samples: Sequence[float]) -> bool:
+    """Plays interleaved stereo on the default output device; False when there is none."""
+    try:
+        output = tamlor.AudioOutput(sample_rate=RATE, channels=2, buffer_size=BLOCK)
+    except RuntimeError as exc:
+        print(f"cannot play: {exc} (this machine has no audio output to play on)", file=sys.stderr)
+        return False
+    print(f"playing on {output.device_name()} ...")
+    output.start()
+    output.write(samples)  # returns once the device has taken every frame
+    output.stop()  # lets the last frames play out
+    return True
 
 
 def side_stats(samples: Sequence[float]) -> list[tuple[float, float]]:
     left, right = samples[0::2], samples[1::2]
-    stats = []
+    stats: list[tuple[float, float]] = []
     for side in (left, right):
         peak = max((abs(x) for x in side), default=0.0)
         rms = math.sqrt(sum(x * x for x in side) / len(side)) if side else 0.0
@@ -208,16 +217,19 @@ def main() -> None:
     parser.add_argument("--seed", type=int, default=7, help="seed for the noise and the melody")
     parser.add_argument("--bars", type=int, default=8, help="length of the song in bars")
     parser.add_argument("--quiet", action="store_true", help="print only the summary")
+    parser.add_argument("--play", action="store_true", help="play the song instead of writing it")
     args = parser.parse_args()
 
     samples = render_song(args.bars, args.seed, verbose=not args.quiet)
-    with wave.open(args.output, "wb") as wav:
-        wav.setnchannels(2)
-        wav.setsampwidth(2)
-        wav.setframerate(RATE)
-        wav.writeframes(to_pcm16(samples))
     frames = len(samples) // 2
-    print(f"wrote {os.path.abspath(args.output)}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
+    if args.play:
+        if not play(samples):
+            sys.exit(1)
+        print(f"played {frames} frames, {frames / RATE:.2f} s")
+    else:
+        tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2, "pcm16")
+        path = os.path.abspath(args.output)
+        print(f"wrote {path}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
     for name, (peak, rms) in zip(("left", "right"), side_stats(samples)):
         print(f"  {name:5}: peak {peak:.4f}, RMS {rms:.4f}")
 

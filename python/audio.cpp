@@ -1,8 +1,11 @@
 // Python classes for the user's own audio: a sample format and an interleaved
-// multi-channel buffer.
+// multi-channel buffer, which also reads and writes WAV files.
+#include <optional>
 #include <string>
 
 #include "audio/audio_buffer.hpp"
+#include "audio/wav.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "kit/persist.hpp"
 #include "kit/values.hpp"
@@ -72,6 +75,18 @@ PyType_Slot format_slots[] = {
 Params buffer_new_params{as_constructor, "AudioBuffer", {"frames", "sample_rate=44100", "channels=1"}};
 Params sample_at_params{as_method, "sample_at", {"frame", "channel"}};
 Params set_sample_params{as_method, "set_sample", {"frame", "channel", "value"}};
+Params channel_samples_params{as_method, "channel_samples", {"channel"},
+                              "The samples of one channel, frame by frame, as a list of floats."};
+Params write_wav_params{
+    as_static, "write_wav", {"path", "samples", "sample_rate=44100", "channels=1", "encoding='pcm16'"},
+    "Writes interleaved samples (a sequence of numbers) to a WAV file, mono or stereo.\n"
+    "encoding 'pcm16': 16-bit PCM, each sample clipped to -1.0..1.0, scaled by 32768 and rounded\n"
+    "(ties to even; +1.0 gives 32767, NaN gives 0). encoding 'float32': the 32-bit floats as they are."};
+Params read_wav_params{
+    as_static, "read_wav", {"path"},
+    "Reads a WAV file (PCM of 8, 16, 24 or 32 bits, or float of 32 or 64 bits) into a new\n"
+    "AudioBuffer with the file's sample rate and channels; PCM is scaled to -1.0..1.0 by 2**(bits-1).\n"
+    "Raises ValueError for files it cannot read, OSError when the file cannot be opened."};
 
 PyObject* buffer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
@@ -110,6 +125,35 @@ void buffer_restore(AudioBuffer& b, PyObject* state) {
     for (std::size_t i = 0; i < samples.size(); ++i) b.set_sample(i / b.channels(), i % b.channels(), samples[i]);
 }
 
+// Every argument is converted, and checked, before the file is opened; the
+// file is written with the interpreter lock released.
+PyObject* buffer_write_wav(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(write_wav_params, args, nargs, kwnames);
+        const std::string path = to_path(a[0], a.name(0));
+        const FloatRun samples = read_samples(a[1], a.name(1));
+        const std::uint32_t sample_rate = a.u32(2);
+        const std::uint16_t channels = a.u16(3);
+        const audio::WavEncoding encoding = audio::wav_encoding(a.str(4));
+        Unlocked unlocked;
+        audio::write_wav(path, samples.span().data(), samples.span().size(), sample_rate, channels, encoding);
+        return none();
+    });
+}
+
+PyObject* buffer_read_wav(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(read_wav_params, args, nargs, kwnames);
+        const std::string path = to_path(a[0], a.name(0));
+        std::optional<AudioBuffer> buffer;
+        {
+            Unlocked unlocked;
+            buffer.emplace(audio::read_wav(path));
+        }
+        return wrap(std::move(*buffer));
+    });
+}
+
 PyGetSetDef buffer_properties[] = {
     property("frames", get<&AudioBuffer::frames>),
     property("format", get<buffer_format>),
@@ -121,6 +165,9 @@ PyMethodDef buffer_methods[] = {
     def("set_sample", method<&AudioBuffer::set_sample, set_sample_params>, set_sample_params),
     def("clear", noargs<&AudioBuffer::clear>, "clear($self)\n--\n\n"),
     def("to_list", noargs<buffer_to_list>, "to_list($self)\n--\n\n"),
+    def("channel_samples", method<&AudioBuffer::channel_samples, channel_samples_params>, channel_samples_params),
+    def("write_wav", buffer_write_wav, write_wav_params),
+    def("read_wav", buffer_read_wav, read_wav_params),
     def_reduce<buffer_reduce>(),
     def_setstate<buffer_restore>(),
     def_copy<AudioBuffer>(),

@@ -1,10 +1,17 @@
 // Python class AudioOutput: the handle on the default audio output device,
-// and the listing of output devices. Bound to its creating thread, except
-// the static list_devices.
+// blocking playback on it, and the listing of output devices. Bound to its
+// creating thread, except the static list_devices.
+//
+// start(), write() and stop() wait for the device with the interpreter lock
+// released and the object exclusively borrowed: other threads run meanwhile,
+// and a call on the same object made from inside the wait (a signal handler,
+// say) gets the borrow error. Between periods write() runs the signal
+// handlers, so Ctrl+C ends a long write (what was sent before stays sent).
 #include <string>
 
 #include "audio_output/devices.hpp"
 #include "common/float_text.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "kit/persist.hpp"
 #include "registry.hpp"
@@ -32,6 +39,38 @@ PyObject* output_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
+Params write_params{as_method, "write", {"block"},
+                    "Plays interleaved frames (a list of numbers or a buffer of 32- or 64-bit floats, length a\n"
+                    "multiple of channels) and returns once the device has taken them all. Samples are clipped\n"
+                    "to -1.0..1.0 and sent as 16-bit PCM; NaN plays as silence. A bad block sends nothing."};
+
+PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return kit::write<PyAudioOutput>(self, [&](PyAudioOutput& out) {
+        Args a(write_params, args, nargs, kwnames);
+        const FloatRun block = read_samples(a[0], a.name(0));
+        bool finished;
+        {
+            Unlocked unlocked;
+            finished = out.write(block.span().data(), block.span().size(), [&] { return unlocked.signals_ok(); });
+        }
+        if (!finished) throw_error_set();
+    });
+}
+
+PyObject* output_start(PyObject* self, PyObject*) {
+    return kit::write<PyAudioOutput>(self, [](PyAudioOutput& out) {
+        Unlocked unlocked;
+        out.start();
+    });
+}
+
+PyObject* output_stop(PyObject* self, PyObject*) {
+    return kit::write<PyAudioOutput>(self, [](PyAudioOutput& out) {
+        Unlocked unlocked;
+        out.stop();
+    });
+}
+
 PyObject* list_devices(PyObject*, PyObject*) {
     return boundary([] { return to_py(audio_output::system_service().output_names()); });
 }
@@ -44,7 +83,13 @@ PyMethodDef output_methods[] = {
     def_static("list_devices", list_devices, "list_devices()\n--\n\n"),
     def("device_name", noargs<&PyAudioOutput::device_name>, "device_name($self)\n--\n\n"),
     def("is_playing", noargs<&PyAudioOutput::is_playing>, "is_playing($self)\n--\n\n"),
-    def("stop", noargs<&PyAudioOutput::stop>, "stop($self)\n--\n\n"),
+    def("stop", output_stop,
+        "stop($self)\n--\n\nPlays out what the device holds, then closes the stream; start() may follow."),
+    def("start", output_start,
+        "start($self)\n--\n\nOpens a playback stream on the device with the settings given at construction."),
+    def("write", output_write, write_params),
+    def("underruns", noargs<&PyAudioOutput::underruns>,
+        "underruns($self)\n--\n\nTimes the device ran dry since start() (write came late); each was recovered."),
     def_no_copy<PyAudioOutput, "each one holds a live audio device">(),
     end_methods,
 };

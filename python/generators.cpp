@@ -4,6 +4,8 @@
 
 #include "common/float_text.hpp"
 #include "generators/oscillator.hpp"
+#include "kit/blocks.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "kit/persist.hpp"
 #include "registry.hpp"
@@ -33,6 +35,27 @@ PyObject* render_to_buffer(PyObject* self, PyObject* const* args, Py_ssize_t nar
         });
         gen.commit(cursor);
         return list;
+    });
+}
+
+Params render_into_params{as_method, "render_into", {"out"},
+                          "Render len(out) samples into out, a writable contiguous buffer of 32-bit floats."};
+
+// The samples render_to_buffer(len(out)) would give, written into the
+// caller's buffer. The buffer is checked before anything is drawn, and the
+// generator takes the cursor's state only once every sample is written: a
+// signal handler that raises part-way leaves the generator as it was.
+template <class G>
+PyObject* render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<G>(self, [&](G& gen) {
+        Args a(render_into_params, args, nargs, kwnames);
+        const BufferView out = writable_mono_block(a[0], "out");
+        auto cursor = gen.cursor();
+        fill_floats(out, [&](float* p, std::size_t n) {
+            render_in_chunks(p, n, 1, [&](float* chunk, std::size_t k) { cursor.render(chunk, k); });
+        });
+        gen.commit(cursor);
+        return none();
     });
 }
 
@@ -78,6 +101,7 @@ std::string oscillator_repr(const Osc& o) {
     };                                                                        \
     PyMethodDef prefix##_methods[] = {                                        \
         def("render_to_buffer", render_to_buffer<Osc>, render_params),        \
+        def("render_into", render_into<Osc>, render_into_params),             \
         def_no_copy<Osc, "the phase of their waveform cannot be read back">(), \
         end_methods,                                                          \
     };                                                                        \
@@ -124,6 +148,7 @@ PyGetSetDef noise_properties[] = {
 
 PyMethodDef noise_methods[] = {
     def("render_to_buffer", render_to_buffer<NoiseSource>, render_params),
+    def("render_into", render_into<NoiseSource>, render_into_params),
     def_no_copy<NoiseSource, "their generator state (the seed as advanced so far) cannot be read back">(),
     end_methods,
 };

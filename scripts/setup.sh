@@ -31,7 +31,8 @@ elif ! dpkg -s libasound2 >/dev/null 2>&1; then
     $( [ "$(id -u)" -ne 0 ] && echo sudo ) apt-get update -qq
     apt-cache show libasound2t64 >/dev/null 2>&1 && alsa_package=libasound2t64
 fi
-ensure_system_packages g++ cmake ninja-build libgtest-dev "$alsa_package"
+# sox: the WAV tests check that written files open in it.
+ensure_system_packages g++ cmake ninja-build libgtest-dev sox "$alsa_package"
 
 if [ ! -x .venv/bin/python ]; then
     python3 -m venv .venv

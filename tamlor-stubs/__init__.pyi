@@ -1,7 +1,8 @@
 """Make music out of numbers: tempo transport, step sequencer, note sequences,
 polyphonic sampler with ADSR envelopes and key/velocity zones, stereo mixer,
-oscillators and seeded noise, MIDI values and messages, and the machine's
-audio outputs and MIDI inputs.
+oscillators and seeded noise, MIDI values and messages, playback on the
+default audio output, WAV files, and the machine's audio outputs and MIDI
+inputs.
 
 Units used throughout:
 
@@ -12,7 +13,10 @@ Units used throughout:
 - MIDI timestamps (``MidiEvent.timestamp_us``): microseconds;
 - notes, velocities and control numbers 0-127, channels 0-15.
 
-Audio comes and goes as lists of floats, each the value of a 32-bit float.
+Audio comes and goes as lists of floats, each the value of a 32-bit float,
+or as arrays: the ``render_into``/``mix_down_into`` methods write into a
+buffer of 32-bit floats the caller owns, and wherever audio comes in a
+buffer of 32- or 64-bit floats (NumPy, array.array) is read as it lies.
 Every object owns its value: passing one object to another copies it, and
 whatever a method hands back is a new object holding a copy.
 
@@ -23,7 +27,10 @@ velocities and channels are converted first and range-checked second
 (``ValueError``, e.g. "Note out of range: 128 (must be 0–127)").
 """
 
+from os import PathLike
 from typing import Any, ClassVar, Literal, NoReturn, Protocol, SupportsFloat, SupportsIndex, TypeAlias, final
+
+from typing_extensions import Buffer
 
 __all__ = [
     "AudioFormat",
@@ -60,11 +67,25 @@ _Real: TypeAlias = SupportsFloat | SupportsIndex
 _Int: TypeAlias = SupportsIndex
 
 class _FloatSequence(Protocol):
-    """A sequence of numbers read item by item (a list, tuple, array.array or
-    NumPy array; not a str)."""
+    """Audio coming in: a sequence of numbers (a list, a tuple; not a str), or
+    a one-dimensional buffer of 32- or 64-bit floats (a NumPy array,
+    array.array('f' or 'd'), a memoryview), which is read as it lies in
+    memory."""
 
     def __len__(self) -> int: ...
     def __getitem__(self, index: int, /) -> Any: ...
+
+# The blocks of a mix: a sequence of blocks, one per channel, or a 2-D buffer
+# of floats with one row per channel (shape (channels, frames)).
+_Blocks: TypeAlias = _FloatSequence
+
+# Audio going out: a writable, C-contiguous buffer of 32-bit floats (a NumPy
+# float32 array, array.array('f'), a memoryview of one). Anything else is
+# refused with TypeError before anything changes.
+_FloatBuffer: TypeAlias = Buffer
+
+# A file system path.
+_Path: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes]
 
 # One event of StepSequencer.process_beat_range: (kind, note, velocity, time).
 # kind is "note_on" or "note_off"; velocity is 0 for "note_off"; time counts
@@ -150,6 +171,36 @@ class AudioBuffer:
 
     def to_list(self) -> list[float]:
         """A new list of every sample in storage (interleaved) order."""
+
+    def channel_samples(self, channel: _Int) -> list[float]:
+        """The samples of one channel, frame by frame, as a new list (e.g. a
+        channel of a WAV file for an ``AudioSample``). ``IndexError`` "Index
+        out of bounds" when channel >= channels."""
+
+    @staticmethod
+    def write_wav(
+        path: _Path,
+        samples: _FloatSequence,
+        sample_rate: _Int = 44100,
+        channels: _Int = 1,
+        encoding: Literal["pcm16", "float32"] = "pcm16",
+    ) -> None:
+        """Writes interleaved samples to a WAV file, mono or stereo
+        (``channels`` 1 or 2; ``len(samples)`` a multiple of it).
+        ``'pcm16'``: each sample clipped to -1.0..1.0, scaled by 32768 and
+        rounded (ties to even; +1.0 gives 32767, NaN gives 0). ``'float32'``:
+        the 32-bit samples bit for bit. Bad arguments raise ``ValueError`` or
+        ``TypeError`` before the file is opened; ``OSError`` when it cannot be
+        written. A buffer of anything but floats (bytes, an integer array) is
+        refused."""
+
+    @staticmethod
+    def read_wav(path: _Path) -> AudioBuffer:
+        """Reads a WAV file (PCM of 8, 16, 24 or 32 bits, or float of 32 or
+        64 bits, any channel count) into a new buffer with the file's rate
+        and channels. PCM is divided by 2^(bits-1), so a 16-bit file written
+        by ``write_wav`` reads back its exact values. ``ValueError`` for a file
+        it cannot read, ``OSError`` when it cannot be opened."""
 
     def __len__(self) -> int:
         """frames x channels."""
@@ -418,6 +469,13 @@ class SineOscillator:
         values); advances the phase. Rendering 3 then 5 frames gives the same
         8 values as rendering 8 at once."""
 
+    def render_into(self, out: _FloatBuffer) -> None:
+        """Renders ``len(out)`` samples into ``out``, a writable contiguous
+        one-dimensional buffer of 32-bit floats: the same values
+        ``render_to_buffer(len(out))`` would return, continuing the same
+        signal (so slices of one array can be rendered in turn). A refused
+        buffer changes nothing."""
+
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: oscillators cannot be copied or pickled."""
 
@@ -449,6 +507,13 @@ class SquareOscillator:
     def render_to_buffer(self, frames: _Int) -> list[float]:
         """The next ``frames`` samples as a new list of floats; advances the
         phase."""
+
+    def render_into(self, out: _FloatBuffer) -> None:
+        """Renders ``len(out)`` samples into ``out``, a writable contiguous
+        one-dimensional buffer of 32-bit floats: the same values
+        ``render_to_buffer(len(out))`` would return, continuing the same
+        signal (so slices of one array can be rendered in turn). A refused
+        buffer changes nothing."""
 
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: oscillators cannot be copied or pickled."""
@@ -482,6 +547,13 @@ class SawOscillator:
         """The next ``frames`` samples as a new list of floats; advances the
         phase."""
 
+    def render_into(self, out: _FloatBuffer) -> None:
+        """Renders ``len(out)`` samples into ``out``, a writable contiguous
+        one-dimensional buffer of 32-bit floats: the same values
+        ``render_to_buffer(len(out))`` would return, continuing the same
+        signal (so slices of one array can be rendered in turn). A refused
+        buffer changes nothing."""
+
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: oscillators cannot be copied or pickled."""
 
@@ -505,6 +577,13 @@ class NoiseSource:
     def render_to_buffer(self, frames: _Int) -> list[float]:
         """The next ``frames`` samples as a new list of floats, each in
         -amplitude..0; advances the generator."""
+
+    def render_into(self, out: _FloatBuffer) -> None:
+        """Renders ``len(out)`` samples into ``out``, a writable contiguous
+        one-dimensional buffer of 32-bit floats: the same values
+        ``render_to_buffer(len(out))`` would return, continuing the same
+        signal (so slices of one array can be rendered in turn). A refused
+        buffer changes nothing."""
 
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: noise sources cannot be copied or pickled."""
@@ -640,14 +719,23 @@ class Mixer:
         unmuted) channels are heard. ``IndexError`` as for
         ``set_channel_gain``."""
 
-    def mix_down(self, channel_buffers: _FloatSequence) -> list[float]:
+    def mix_down(self, channel_buffers: _Blocks) -> list[float]:
         """Mixes one mono block per channel, in channel order, into a new list
         of 2 x N floats (left, right, left, ...), N the length of the first
         block. Longer blocks are cut to N, shorter ones stop early. Each
         sample is rounded to a 32-bit float, scaled by its channel's gain,
         panned, summed, and scaled by the master gain; nothing is clipped.
-        Silenced channels' blocks are not read. ``ValueError`` "Expected {n}
-        buffers, got {m}" unless there is one block per channel."""
+        ``channel_buffers`` may also be a 2-D float array of shape (channels,
+        N). Every block is converted (muted ones too), then ``ValueError``
+        "Expected {n} buffers, got {m}" unless there is one per channel."""
+
+    def mix_down_into(self, out: _FloatBuffer, channel_buffers: _Blocks) -> None:
+        """``mix_down`` into ``out``, a writable contiguous buffer of 32-bit
+        floats of 2 x N elements, flat or of shape (N, 2), N the length of
+        the first block (``ValueError`` otherwise). ``channel_buffers`` may be
+        a 2-D float array of shape (channels, N). Inputs that share memory
+        with ``out`` are read before it is written. A refused argument changes
+        nothing."""
 
     def channel_names(self) -> list[str]:
         """The channel names, in index order."""
@@ -1275,6 +1363,12 @@ class Sampler:
         """The next ``frames`` mono samples as a new list of floats, clipped to
         -1.0..1.0; advances every voice. Finished voices are removed."""
 
+    def render_into(self, out: _FloatBuffer) -> None:
+        """``render(len(out))`` written into ``out``, a writable contiguous
+        one-dimensional buffer of 32-bit floats. Rendering two slices of one
+        array in turn, with a ``note_on`` between them, starts the note on an
+        exact frame. A refused buffer changes nothing."""
+
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: samplers cannot be copied or pickled."""
 
@@ -1283,18 +1377,23 @@ class Sampler:
 
 @final
 class AudioOutput:
-    """A handle on the machine's default audio output device.
+    """The machine's default audio output device: plays interleaved blocks on
+    it and lists the output devices.
 
-    It names the device and lists the output devices; it opens no stream and
-    never plays (``is_playing()`` is always False). Bound to the thread that
-    created it: using it from another thread raises ``RuntimeError``. Cannot
-    be copied or pickled.
+    ``start()`` opens a stream, ``write(block)`` plays a block and returns
+    once the device has taken it (so a render, mix, write loop runs in real
+    time), ``stop()`` plays out what is queued and closes the stream.
+    Samples are sent as 16-bit PCM. Bound to the thread that created it:
+    every call from another thread raises ``RuntimeError``. Cannot be copied
+    or pickled.
     """
 
     def __new__(cls, sample_rate: _Int = 44100, channels: _Int = 2, buffer_size: _Int = 512) -> AudioOutput:
-        """Binds the default output device. The three values are recorded
-        (rate in Hz, buffer size in frames) and not used. ``RuntimeError`` "No
-        default audio output device found" on a machine without one."""
+        """Binds the default output device (nothing is opened yet): the stream
+        ``start()`` opens runs at ``sample_rate`` Hz with ``channels``
+        interleaved channels and a period of ``buffer_size`` frames (the
+        device buffer holds about four). ``RuntimeError`` "No default audio
+        output device found" on a machine without one."""
 
     @staticmethod
     def list_devices() -> list[str]:
@@ -1305,10 +1404,32 @@ class AudioOutput:
         """The bound device's name, or "Unknown"."""
 
     def is_playing(self) -> bool:
-        """Always False: nothing is ever played."""
+        """True between ``start()`` and ``stop()``."""
+
+    def start(self) -> None:
+        """Opens a playback stream with the settings given at construction;
+        the underrun count starts again from 0. ``ValueError`` when a setting
+        is 0; ``RuntimeError`` "Already playing", or with the system's text
+        when the device fails."""
+
+    def write(self, block: _FloatSequence) -> None:
+        """Plays interleaved frames (``len(block)`` a multiple of the channel
+        count, else ``ValueError`` and nothing is sent) and returns once the
+        device has taken them all. Samples are clipped to -1.0..1.0; NaN plays
+        as silence. Other Python threads run while it waits; Ctrl+C ends a
+        long write between periods (what was sent stays sent).
+        ``RuntimeError`` "Not playing: call start() first" when stopped; a
+        device failure raises ``RuntimeError`` and leaves the object stopped,
+        ready to ``start()`` again."""
 
     def stop(self) -> None:
-        """Keeps the object stopped; may be called any number of times."""
+        """Plays out what the device holds (everything written is heard), then
+        closes the stream; does nothing when stopped. ``start()`` may follow.
+        Dropping a playing object closes its stream at once instead."""
+
+    def underruns(self) -> int:
+        """Times the device ran dry since ``start()`` (``write`` came too
+        late); each was recovered and playing went on."""
 
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: devices cannot be copied or pickled."""

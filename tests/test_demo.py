@@ -1,5 +1,7 @@
-"""The demo renders a song to a WAV file: header, length and determinism."""
+"""The demo renders a song to a WAV file (header, length, determinism) or
+plays it on the default device."""
 import hashlib
+import os
 import pathlib
 import subprocess
 import sys
@@ -8,6 +10,7 @@ import wave
 import pytest
 
 DEMO = pathlib.Path(__file__).resolve().parent.parent / "examples" / "demo.py"
+ALSA = pathlib.Path(__file__).resolve().parent / "alsa"
 
 
 def render(tmp_path, name, *args):
@@ -44,6 +47,26 @@ def test_same_seed_same_bytes_other_seed_other_bytes(tmp_path, two_bars):
     digest = lambda p: hashlib.sha256(p.read_bytes()).hexdigest()
     assert digest(first) == digest(again)
     assert digest(first) != digest(other)
+
+
+def test_play_sends_the_files_samples_to_the_device(tmp_path, two_bars):
+    path, _ = two_bars
+    env = dict(os.environ, ALSA_CONFIG_PATH=str(ALSA / "file_output.conf"), TAMLOR_PCM_FILE=str(tmp_path / "pcm"))
+    result = subprocess.run([sys.executable, str(DEMO), "--play", "--quiet", "--bars", "2", "--seed", "3"],
+                            capture_output=True, text=True, env=env)
+    assert result.returncode == 0, result.stderr
+    assert "playing on File Output (test configuration)" in result.stdout
+    with wave.open(str(path), "rb") as wav:
+        assert (tmp_path / "pcm").read_bytes() == wav.readframes(wav.getnframes())
+
+
+def test_play_without_a_device_says_so(tmp_path):
+    env = dict(os.environ, ALSA_CONFIG_PATH=str(ALSA / "no_devices.conf"))
+    result = subprocess.run([sys.executable, str(DEMO), "--play", "--quiet", "--bars", "1"],
+                            capture_output=True, text=True, env=env)
+    assert result.returncode == 1
+    assert result.stderr.strip() == ("cannot play: No default audio output device found "
+                                     "(this machine has no audio output to play on)")
 
 
 ROOT = DEMO.parent.parent

@@ -76,7 +76,7 @@ class TestAudioOutput:
         assert out.device_name() == NULL_NAME
         assert repr(out) == f"AudioOutput(device='{NULL_NAME}', playing=false)"
 
-    def test_never_plays_and_stop_is_idempotent(self, null_output):
+    def test_stopped_until_started_and_stop_is_idempotent(self, null_output):
         out = tamlor.AudioOutput(sample_rate=0, channels=0, buffer_size=0)
         assert out.is_playing() is False
         assert out.stop() is None

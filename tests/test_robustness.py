@@ -2,7 +2,9 @@
 every class: only Python exceptions may come out, and a call that fails must
 leave its object exactly as it was. Run under the sanitizer build in CI, this
 also shows that no such call touches memory it should not."""
+import array
 import inspect
+import os
 
 import pytest
 
@@ -42,7 +44,8 @@ class Meddler:
 
 
 HOSTILE = [None, "x", b"x", 1.5, -1, 2**62, 2**64, -(2**70), float("nan"), float("inf"), -float("inf"),
-           [], [1.0, "x"], ("a",), {}, object(), Raises(), True]
+           [], [1.0, "x"], ("a",), {}, object(), Raises(), True,
+           memoryview(bytes(8)).cast("f"), array.array("d", [0.5]), bytearray(8)]
 
 
 def sample():
@@ -74,12 +77,28 @@ def instances():
         tamlor.SquareOscillator(), tamlor.SawOscillator(), tamlor.NoiseSource(), tamlor.MixerChannel("c"), mixer,
         tamlor.Step(60, 100), pattern, tamlor.NoteEvent(1.0, 0.5, 60, 100), sequence, clock,
         tamlor.StepSequencer(pattern), sample(), tamlor.Envelope(), tamlor.SampleMapping(sample(), 0, 127, 0, 127),
-        sample_map, sampler, tamlor.MidiInput(),
+        sample_map, sampler, tamlor.MidiInput(), playing_output(),
     ]
 
 
+def playing_output():
+    """An AudioOutput playing on a device that discards what it gets."""
+    before = os.environ.get("ALSA_CONFIG_PATH")
+    os.environ["ALSA_CONFIG_PATH"] = os.path.join(os.path.dirname(os.path.abspath(__file__)), "alsa",
+                                                  "null_output.conf")
+    try:
+        out = tamlor.AudioOutput(channels=1)
+        out.start()
+        return out
+    finally:
+        if before is None:
+            del os.environ["ALSA_CONFIG_PATH"]
+        else:
+            os.environ["ALSA_CONFIG_PATH"] = before
+
+
 READERS = ["events", "to_list", "data", "channel_names", "active_voice_count", "duration", "mapping_count",
-           "channel_count"]
+           "channel_count", "is_playing", "underruns"]
 
 
 def snapshot(obj):

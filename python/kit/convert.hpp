@@ -41,6 +41,9 @@ inline std::size_t to_usize(PyObject* o, const char* name) {
 bool to_bool(PyObject* o, const char* name);
 // A str, as UTF-8.
 std::string to_str(PyObject* o, const char* name);
+// A file system path (str, bytes or os.PathLike) in the file system's
+// encoding; a path holding a NUL character is a ValueError.
+std::string to_path(PyObject* o, const char* name);
 
 // A copy of the native value of an instance of exactly T's class.
 template <class T>

@@ -27,6 +27,7 @@ struct ErrorSet {};
 
 // Maps the exception in flight to a Python one: ErrorSet keeps what is set,
 // tamlor::ValueError / IndexError become ValueError / IndexError,
+// tamlor::FileError the OSError subclass of its errno with its file name,
 // std::bad_alloc and std::length_error become MemoryError, any other
 // std::exception a RuntimeError and anything else a SystemError.
 void translate_current_exception() noexcept;
@@ -61,6 +62,29 @@ int boundary_status(F&& body) noexcept {
         return -1;
     }
 }
+
+// Releases the interpreter lock for its lifetime, so other threads run while
+// this one waits on a device or a file; the code inside touches no Python
+// object. An exception leaving the scope takes the lock back first.
+class Unlocked {
+public:
+    Unlocked() : state_(PyEval_SaveThread()) {}
+    ~Unlocked() { PyEval_RestoreThread(state_); }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+    // Takes the lock back for a moment to run the interpreter's signal
+    // handlers (Ctrl+C); false, with the exception set, when one raised.
+    bool signals_ok() {
+        PyEval_RestoreThread(state_);
+        const bool ok = PyErr_CheckSignals() == 0;
+        state_ = PyEval_SaveThread();
+        return ok;
+    }
+
+private:
+    PyThreadState* state_;
+};
 
 // Owns one strong reference.
 class Ref {

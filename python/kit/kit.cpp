@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 #include "common/errors.hpp"
+#include "kit/buffer.hpp"
 #include "kit/values.hpp"
 #include "kit/wrap.hpp"
 
@@ -33,6 +35,9 @@ void translate_current_exception() noexcept {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const tamlor::IndexError& e) {
         PyErr_SetString(PyExc_IndexError, e.what());
+    } catch (const tamlor::FileError& e) {
+        errno = e.code;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
@@ -207,6 +212,16 @@ std::string to_str(PyObject* o, const char* name) {
     return std::string(s, static_cast<std::size_t>(n));
 }
 
+std::string to_path(PyObject* o, const char* name) {
+    PyObject* converted = nullptr;
+    if (!PyUnicode_FSConverter(o, &converted)) fail_argument(name);
+    Ref bytes(converted);
+    char* data = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &n) < 0) fail_argument(name);
+    return std::string(data, static_cast<std::size_t>(n));
+}
+
 Py_ssize_t sequence_length(PyObject* seq, const char* name) {
     if (PyUnicode_Check(seq)) type_error(name, "a str is not accepted as a sequence of numbers");
     if (PyList_CheckExact(seq)) return PyList_Size(seq);
@@ -222,6 +237,8 @@ void read_floats(PyObject* seq, const char* name, Py_ssize_t n, float* out) {
 }
 
 std::vector<float> to_f32_vector(PyObject* seq, const char* name) {
+    // A buffer of floats is read as it lies in memory.
+    if (std::vector<float> values; read_float_buffer(seq, values)) return values;
     const Py_ssize_t n = sequence_length(seq, name);
     std::vector<float> out;
     if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {

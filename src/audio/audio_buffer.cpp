@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "common/errors.hpp"
 
@@ -22,6 +24,14 @@ std::size_t sample_count(std::uint64_t frames, std::uint16_t channels) {
 AudioBuffer::AudioBuffer(std::uint64_t frames, std::uint32_t sample_rate, std::uint16_t channels)
     : samples_(sample_count(frames, channels), 0.0f), sample_rate_(sample_rate), channels_(channels) {}
 
+AudioBuffer::AudioBuffer(std::vector<float> samples, std::uint32_t sample_rate, std::uint16_t channels)
+    : samples_(std::move(samples)), sample_rate_(sample_rate), channels_(channels) {
+    if (channels_ == 0 || samples_.size() % channels_ != 0) {
+        throw ValueError("sample count " + std::to_string(samples_.size()) + " is not a multiple of " +
+                         std::to_string(channels_) + " channels");
+    }
+}
+
 std::size_t AudioBuffer::position(std::uint64_t frame, std::uint64_t channel) const {
     if (channel >= channels_ || frame >= frames()) throw IndexError("Index out of bounds");
     return static_cast<std::size_t>(frame) * channels_ + static_cast<std::size_t>(channel);
@@ -33,6 +43,13 @@ float AudioBuffer::sample_at(std::uint64_t frame, std::uint64_t channel) const {
 
 void AudioBuffer::set_sample(std::uint64_t frame, std::uint64_t channel, float value) {
     samples_[position(frame, channel)] = value;
+}
+
+std::vector<float> AudioBuffer::channel_samples(std::uint64_t channel) const {
+    if (channel >= channels_) throw IndexError("Index out of bounds");
+    std::vector<float> out(frames());
+    for (std::size_t f = 0; f < out.size(); ++f) out[f] = samples_[f * channels_ + static_cast<std::size_t>(channel)];
+    return out;
 }
 
 void AudioBuffer::clear() { std::fill(samples_.begin(), samples_.end(), 0.0f); }

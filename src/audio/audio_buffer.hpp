@@ -22,6 +22,9 @@ public:
     // frames x channels samples, all 0.0. A product that does not fit in
     // memory's address range throws std::length_error (nothing is allocated).
     AudioBuffer(std::uint64_t frames, std::uint32_t sample_rate = 44100, std::uint16_t channels = 1);
+    // Takes interleaved samples as they are; their count must be a multiple
+    // of `channels` (at least 1), else ValueError.
+    AudioBuffer(std::vector<float> samples, std::uint32_t sample_rate, std::uint16_t channels);
 
     std::uint32_t sample_rate() const { return sample_rate_; }
     std::uint16_t channels() const { return channels_; }
@@ -37,6 +40,9 @@ public:
     float sample_at(std::uint64_t frame, std::uint64_t channel) const;
     void set_sample(std::uint64_t frame, std::uint64_t channel, float value);
     void clear();
+    // The samples of one channel, frame by frame; IndexError "Index out of
+    // bounds" unless channel < channels.
+    std::vector<float> channel_samples(std::uint64_t channel) const;
 
 private:
     std::size_t position(std::uint64_t frame, std::uint64_t channel) const;

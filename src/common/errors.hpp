@@ -1,8 +1,11 @@
-// Errors the engine reports for bad values. The binding layer turns each into
-// the Python exception of the same name with the same message.
+// Errors the engine reports for bad values and failed file operations. The
+// binding layer turns each into the Python exception of the same name with
+// the same message.
 #pragma once
 
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace tamlor {
 
@@ -12,6 +15,14 @@ struct ValueError : std::runtime_error {
 
 struct IndexError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// A file could not be opened, read or written: `code` is the errno value,
+// `path` the file. The binding layer raises the matching OSError subclass.
+struct FileError : std::runtime_error {
+    FileError(int code, std::string path) : std::runtime_error(path), code(code), path(std::move(path)) {}
+    int code;
+    std::string path;
 };
 
 }  // namespace tamlor
