@@ -79,10 +79,16 @@ class _FloatSequence(Protocol):
 # of floats with one row per channel (shape (channels, frames)).
 _Blocks: TypeAlias = _FloatSequence
 
+class _NumPyArray(Protocol):
+    """An array that exports its memory (NumPy declares the buffer protocol in
+    its type stubs only from Python 3.12 on)."""
+
+    def __array__(self) -> Any: ...
+
 # Audio going out: a writable, C-contiguous buffer of 32-bit floats (a NumPy
 # float32 array, array.array('f'), a memoryview of one). Anything else is
 # refused with TypeError before anything changes.
-_FloatBuffer: TypeAlias = Buffer
+_FloatBuffer: TypeAlias = Buffer | _NumPyArray
 
 # A file system path.
 _Path: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes]
