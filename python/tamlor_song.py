@@ -1,0 +1,729 @@
+"""Songs from notes: an arrangement of tracks, each an instrument playing notes
+and step patterns, under a tempo map, rendered to interleaved stereo with
+every note starting on its own frame.
+
+A `Song` keeps its notes in beats. It turns beats into seconds with its tempo
+map and seconds into frames at its sample rate, and when you ask for audio it
+renders each track's sampler up to the exact frame of the next note-on or
+note-off, applies the notes due at that frame, and carries on; the tracks are
+then mixed to stereo through a `tamlor.Mixer`. Every sample is computed by the
+native classes: this module only decides where a block is split and which
+note starts or stops there.
+
+What a song guarantees:
+
+1. Frame-exact timing. The tempo map is a list of segments, each a beat and a
+   tempo in beats per minute; the first starts at beat 0. A beat b in the
+   segment starting at beat s with tempo t, which itself starts at S seconds,
+   is at S + ((b - s) * 60.0) / t seconds (double precision, in that order);
+   S is that same formula applied to the segment's start beat in the segment
+   before it. The event sounds at frame floor(seconds * sample_rate + 0.5).
+   A note stops at start + duration; step k of a pattern starts at
+   start_beat + k * step_duration and stops duration_ticks * step_duration
+   beats after its start.
+2. The audio does not depend on how you slice it: rendering in blocks of any
+   size, or in one call, gives the same bits.
+3. At one frame, note-offs come before note-ons (so a note repeated right
+   after itself is not silenced by its own release), then tracks in the order
+   they were added, then notes in the order they were added (the steps of one
+   pattern in their order in time).
+4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
+   that contains its note and velocity, with one envelope and one voice limit
+   for the whole track; a note outside every zone is silent. A note-off
+   releases every sounding voice of that pitch on its track, whichever zone
+   started it, as the sampler does.
+5. Track gain, constant-power pan, mute and solo and the song's master gain
+   are the mixer's; a change between two render calls applies from the next.
+6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
+   number outside 0..127, an object of the wrong type) raises ValueError or
+   TypeError from the call that gives it, and that call adds nothing.
+
+A note shorter than one frame at its place (its start and its stop fall on
+the same frame) is silent and releases nothing.
+"""
+from __future__ import annotations
+
+import array
+import math
+import numbers
+import operator
+from bisect import bisect_left, bisect_right
+from typing import Any, Callable, Iterable, Optional, Union
+
+import tamlor
+
+__all__ = ["Song", "Track"]
+
+# Longest run of frames rendered into the tracks' buffers at once: a longer
+# request is rendered in runs of this size (which changes no bit of the
+# result, since the samplers and the mixer work frame by frame).
+_RUN = 4096
+# While looping patterns play, notes are scheduled this many frames ahead.
+_WINDOW = 1 << 15
+
+# Event kinds, in the order they are applied at one frame.
+_OFF, _ON = 0, 1
+
+Number = Union[int, float]
+NoteLike = Union["tamlor.NoteEvent", tuple]
+Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
+
+
+def _beat(value: Any, name: str) -> float:
+    """A beat position or length: a finite, non-negative real number."""
+    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number of beats, not {type(value).__name__}")
+    x = float(value)
+    if not math.isfinite(x) or x < 0.0:
+        raise ValueError(f"{name} must be a finite number of beats, 0 or more (got {x!r})")
+    return x
+
+
+def _positive(value: Any, name: str, unit: str) -> float:
+    """A finite, strictly positive real number."""
+    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number of {unit}, not {type(value).__name__}")
+    x = float(value)
+    if not math.isfinite(x) or x <= 0.0:
+        raise ValueError(f"{name} must be a finite number of {unit} above 0 (got {x!r})")
+    return x
+
+
+def _midi(value: Any, name: str) -> int:
+    """A MIDI note or velocity: an integer 0..127."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer 0-127, not bool")
+    try:
+        n = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer 0-127, not {type(value).__name__}") from None
+    if not 0 <= n <= 127:
+        raise ValueError(f"{name} out of range: {n} (must be 0-127)")
+    return n
+
+
+def _level(value: Any, name: str) -> float:
+    """A finite gain or pan value (the mixer clamps it to its range)."""
+    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    x = float(value)
+    if not math.isfinite(x):
+        raise ValueError(f"{name} must be finite (got {x!r})")
+    return x
+
+
+class _Pattern:
+    """A pattern placed on a track: a copy of its active steps on a grid."""
+
+    __slots__ = ("seq", "start", "step", "end", "length", "steps", "longest")
+
+    def __init__(self, seq: int, pattern: "tamlor.Pattern", step: float, start: float,
+                 end: Optional[float]) -> None:
+        self.seq = seq
+        self.start = start
+        self.step = step
+        self.length = len(pattern)
+        # Step index -> (note, velocity, duration in steps), active steps only.
+        self.steps: dict[int, tuple[int, int, int]] = {}
+        for i in range(self.length):
+            s = pattern.get_step(i)
+            if s.active:
+                self.steps[i] = (s.note, s.velocity, s.duration_ticks)
+        if not pattern.loop_enabled:
+            once = start + self.length * step
+            end = once if end is None else min(end, once)
+        self.end = end  # steps starting at or after this beat do not play; None: never ends
+        self.longest = max((d for _, _, d in self.steps.values()), default=0)
+
+    def last_beat(self) -> Optional[float]:
+        """The beat where its last note stops, or None when it loops forever."""
+        if not self.steps:
+            return 0.0
+        if self.end is None:
+            return None
+        last = 0.0
+        # One pass back from the end holds the last start of every step.
+        k = math.ceil((self.end - self.start) / self.step) + 1
+        for j in range(k, max(-1, k - self.length - 2), -1):
+            on = self.start + j * self.step
+            found = self.steps.get(j % self.length)
+            if found is not None and on < self.end:
+                last = max(last, on + found[2] * self.step)
+        return last
+
+
+class Track:
+    """One instrument in a song, on a mixer channel of its own.
+
+    Add notes in beats with `add_note`, `add_notes` and `add_pattern`. The
+    mixer settings (`gain`, `pan`, `mute`, `solo`) can change at any time and
+    apply from the next render call.
+    """
+
+    def __init__(self, song: "Song", index: int, name: str, sampler: "tamlor.Sampler",
+                 instrument: Instrument) -> None:
+        self._song = song
+        self._index = index
+        self._name = name
+        self._sampler = sampler
+        self._instrument = instrument
+        self._notes: list[tuple[int, float, float, int, int]] = []  # (seq, start, duration, note, velocity)
+        self._patterns: list[_Pattern] = []
+        if isinstance(instrument, tamlor.SampleMap):
+            zones: dict[tuple[int, int], "tamlor.AudioSample"] = {}
+            find, play = instrument.find_sample, sampler.note_on_sample
+
+            def start(note: int, velocity: int) -> None:
+                sample = zones.get((note, velocity))
+                if sample is None:
+                    # Zones are only ever added to a map, so the first match
+                    # found for a note never changes; a miss is asked again.
+                    sample = find(note, velocity)
+                    if sample is None:
+                        return
+                    zones[(note, velocity)] = sample
+                play(note, velocity, sample)
+
+            self._start: Callable[[int, int], None] = start
+        else:
+            self._start = sampler.note_on
+        self._stop: Callable[[int], None] = sampler.note_off
+
+    def __repr__(self) -> str:
+        return (f"Track(name={self._name!r}, notes={len(self._notes)}, patterns={len(self._patterns)}, "
+                f"gain={self.gain:.2f}, pan={self.pan:.2f}, mute={self.mute}, solo={self.solo})")
+
+    @property
+    def name(self) -> str:
+        """The track's name, also its mixer channel's name."""
+        return self._name
+
+    @property
+    def index(self) -> int:
+        """The track's place in the song (0 for the first track added) and its mixer channel."""
+        return self._index
+
+    @property
+    def instrument(self) -> Instrument:
+        """The Sampler or SampleMap given to `Song.add_track`."""
+        return self._instrument
+
+    @property
+    def sampler(self) -> "tamlor.Sampler":
+        """The Sampler whose voices this track plays (built by the song for a SampleMap)."""
+        return self._sampler
+
+    @property
+    def gain(self) -> float:
+        """Linear gain of the track, 0.0 to 2.0 (values beyond are clamped)."""
+        return self._song._mixer.get_channel(self._index).gain
+
+    @gain.setter
+    def gain(self, value: float) -> None:
+        self._song._mixer.set_channel_gain(self._index, _level(value, "gain"))
+
+    @property
+    def pan(self) -> float:
+        """Stereo position, -1.0 (left) to 1.0 (right), with a constant-power pan law."""
+        return self._song._mixer.get_channel(self._index).pan
+
+    @pan.setter
+    def pan(self, value: float) -> None:
+        self._song._mixer.set_channel_pan(self._index, _level(value, "pan"))
+
+    @property
+    def mute(self) -> bool:
+        """True silences the track (its voices keep playing unheard)."""
+        return self._song._mixer.get_channel(self._index).mute
+
+    @mute.setter
+    def mute(self, value: bool) -> None:
+        self._song._mixer.set_channel_mute(self._index, _flag(value, "mute"))
+
+    @property
+    def solo(self) -> bool:
+        """While any track is soloed, only soloed tracks are heard (a muted one stays silent)."""
+        return self._song._mixer.get_channel(self._index).solo
+
+    @solo.setter
+    def solo(self, value: bool) -> None:
+        self._song._mixer.set_channel_solo(self._index, _flag(value, "solo"))
+
+    def add_note(self, start_beat: Number, duration_beats: Number, note: int, velocity: int = 100) -> None:
+        """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
+        `duration_beats` beats. Beats count from 0 at the start of the song."""
+        entry = _note_entry(start_beat, duration_beats, note, velocity)
+        self._notes.append((self._song._next_seq(), *entry))
+        self._song._changed()
+
+    def add_notes(self, notes: Union["tamlor.EventSequence", Iterable[NoteLike]]) -> int:
+        """Adds many notes at once, in the order given: a `tamlor.EventSequence`, or
+        an iterable of `tamlor.NoteEvent` or of tuples (start_beat, duration_beats,
+        note) or (start_beat, duration_beats, note, velocity). Every note is checked
+        first: on an error none is added. Returns the number of notes added."""
+        if isinstance(notes, tamlor.EventSequence):
+            items: Iterable[Any] = notes.events()
+        elif isinstance(notes, (str, bytes)) or not isinstance(notes, Iterable):
+            raise TypeError(f"notes must be an EventSequence or an iterable of notes, not {type(notes).__name__}")
+        else:
+            items = notes
+        entries = []
+        for i, item in enumerate(items):
+            try:
+                if isinstance(item, tamlor.NoteEvent):
+                    entry = _note_entry(item.beat_position, item.duration, item.note, item.velocity)
+                elif isinstance(item, (tuple, list)) and len(item) in (3, 4):
+                    entry = _note_entry(*item)
+                else:
+                    raise TypeError("expected a NoteEvent or a tuple (start_beat, duration_beats, note[, velocity]),"
+                                    f" not {type(item).__name__}")
+            except (TypeError, ValueError) as exc:
+                raise type(exc)(f"note {i}: {exc}") from None
+            entries.append(entry)
+        seq = self._song._take_seqs(len(entries))
+        self._notes.extend((seq + i, *entry) for i, entry in enumerate(entries))
+        self._song._changed()
+        return len(entries)
+
+    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: Number, start_beat: Number = 0.0,
+                    end_beat: Optional[Number] = None) -> None:
+        """Plays a copy of `pattern` on a grid of `step_duration` beats from
+        `start_beat`: step k (counting on past the pattern's length, which wraps)
+        starts at start_beat + k * step_duration, and lasts its duration_ticks
+        steps. The pattern loops while its `loop_enabled` is set, else plays once;
+        `end_beat` stops it earlier (no step starts at or after it). Later edits
+        to the pattern object do not reach the song."""
+        if not isinstance(pattern, tamlor.Pattern):
+            raise TypeError(f"pattern must be a tamlor.Pattern, not {type(pattern).__name__}")
+        step = _positive(step_duration, "step_duration", "beats")
+        start = _beat(start_beat, "start_beat")
+        end = None if end_beat is None else _beat(end_beat, "end_beat")
+        placed = _Pattern(self._song._next_seq(), pattern, step, start, end)
+        self._patterns.append(placed)
+        self._song._changed()
+
+    def clear(self) -> None:
+        """Removes every note and pattern of the track (sounding voices fade as released)."""
+        self._notes.clear()
+        self._patterns.clear()
+        self._song._changed()
+
+
+def _flag(value: Any, name: str) -> bool:
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return value
+
+
+def _note_entry(start_beat: Any, duration_beats: Any, note: Any, velocity: Any = 100) -> tuple[float, float, int, int]:
+    return (_beat(start_beat, "start_beat"), _beat(duration_beats, "duration_beats"), _midi(note, "note"),
+            _midi(velocity, "velocity"))
+
+
+class Song:
+    """An arrangement of tracks under a tempo map, rendered to interleaved stereo.
+
+    `bpm` is the tempo from beat 0 on; `set_tempo` changes it from any later
+    beat. `render(frames)` hands back the next `frames` frames and
+    `render_into(out)` fills a buffer of yours; successive calls continue where
+    the last one stopped, and `seek(frame)` or `reset()` move the play position.
+    """
+
+    def __init__(self, bpm: Number = 120.0, sample_rate: int = 44100) -> None:
+        bpm = _positive(bpm, "bpm", "beats per minute")
+        if isinstance(sample_rate, bool):
+            raise TypeError("sample_rate must be an integer, not bool")
+        try:
+            rate = operator.index(sample_rate)
+        except TypeError:
+            raise TypeError(f"sample_rate must be an integer, not {type(sample_rate).__name__}") from None
+        if not 1 <= rate <= 0xFFFFFFFF:
+            raise ValueError(f"sample_rate must be 1 to 4294967295 frames per second (got {rate})")
+        self._rate = rate
+        # The tempo map: segment starts in beats, their tempos and their starts in seconds.
+        self._tempo_beats = [0.0]
+        self._tempo_bpms = [bpm]
+        self._tempo_seconds = [0.0]
+        self._mixer = tamlor.Mixer()
+        self._tracks: list[Track] = []
+        self._seq = 0
+        self._frame = 0
+        # Per-track buffers of `_RUN` frames and their views, plus the calls
+        # made for every run; cut views of the last run length are kept.
+        self._buffers: list[array.array] = []
+        self._views: list[memoryview] = []
+        self._renders: list[Callable[[memoryview], None]] = []
+        self._cut_length = -1
+        self._cut_views: list[memoryview] = []
+        self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
+        # The schedule: events sorted by (frame, kind, track, order, step),
+        # each ending with the call and its arguments. `_due` is the frame of
+        # the next event, or of `_horizon` when the schedule must be extended.
+        self._events: list[tuple] = []
+        self._next = 0
+        self._horizon: float = 0
+        self._fixed: list[tuple] = []
+        self._fixed_frames: list[int] = []
+        self._dirty = True
+        self._due: float = 0
+
+    def __repr__(self) -> str:
+        return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
+                f"frame={self._frame})")
+
+    # -- time -----------------------------------------------------------------
+
+    @property
+    def sample_rate(self) -> int:
+        """Frames per second of the rendered audio."""
+        return self._rate
+
+    @property
+    def bpm(self) -> float:
+        """The tempo at beat 0, in beats per minute."""
+        return self._tempo_bpms[0]
+
+    @property
+    def tempo_map(self) -> list[tuple[float, float]]:
+        """The tempo changes as (beat, bpm) pairs in beat order, the first at beat 0."""
+        return list(zip(self._tempo_beats, self._tempo_bpms))
+
+    def set_tempo(self, beat: Number, bpm: Number) -> None:
+        """Plays at `bpm` beats per minute from `beat` on, until the next tempo
+        change; a change at a beat that already has one replaces it. Notes keep
+        their beats, so every later note moves in time."""
+        b = _beat(beat, "beat")
+        t = _positive(bpm, "bpm", "beats per minute")
+        i = bisect_left(self._tempo_beats, b)
+        if i < len(self._tempo_beats) and self._tempo_beats[i] == b:
+            self._tempo_bpms[i] = t
+        else:
+            self._tempo_beats.insert(i, b)
+            self._tempo_bpms.insert(i, t)
+            self._tempo_seconds.insert(i, 0.0)
+        beats, bpms, secs = self._tempo_beats, self._tempo_bpms, self._tempo_seconds
+        for j in range(max(i, 1), len(beats)):
+            secs[j] = secs[j - 1] + ((beats[j] - beats[j - 1]) * 60.0) / bpms[j - 1]
+        self._changed()
+
+    def seconds_at(self, beat: Number) -> float:
+        """The time in seconds at which `beat` sounds, by the tempo map."""
+        return self._seconds(_beat(beat, "beat"))
+
+    def frame_at(self, beat: Number) -> int:
+        """The frame at which an event at `beat` sounds: seconds × sample rate, rounded half up."""
+        return self._frame_of(_beat(beat, "beat"))
+
+    def _seconds(self, b: float) -> float:
+        i = bisect_right(self._tempo_beats, b) - 1
+        return self._tempo_seconds[i] + ((b - self._tempo_beats[i]) * 60.0) / self._tempo_bpms[i]
+
+    def _frame_of(self, b: float) -> int:
+        return math.floor(self._seconds(b) * self._rate + 0.5)
+
+    def _beat_near(self, frame: float) -> float:
+        """About the beat at `frame` (inverse of the tempo map, to within rounding)."""
+        s = frame / self._rate
+        i = max(0, bisect_right(self._tempo_seconds, s) - 1)
+        return self._tempo_beats[i] + (s - self._tempo_seconds[i]) * self._tempo_bpms[i] / 60.0
+
+    def length_beats(self) -> Optional[float]:
+        """The beat at which the last note stops (0.0 for an empty song), or None
+        when a pattern loops forever."""
+        last = 0.0
+        for track in self._tracks:
+            for _, start, duration, _, _ in track._notes:
+                last = max(last, start + duration)
+            for p in track._patterns:
+                end = p.last_beat()
+                if end is None:
+                    return None
+                last = max(last, end)
+        return last
+
+    # -- tracks ---------------------------------------------------------------
+
+    @property
+    def tracks(self) -> tuple[Track, ...]:
+        """The tracks in the order they were added."""
+        return tuple(self._tracks)
+
+    @property
+    def master_gain(self) -> float:
+        """Linear gain applied to the mixed stereo signal, 0.0 to 2.0 (clamped); 0.8 at first."""
+        return self._mixer.master_gain
+
+    @master_gain.setter
+    def master_gain(self, value: float) -> None:
+        self._mixer.master_gain = _level(value, "master_gain")
+
+    def add_track(self, name: str, instrument: Instrument, gain: Number = 0.8, pan: Number = 0.0,
+                  envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[int] = None) -> Track:
+        """Adds a track that plays `instrument` and returns it.
+
+        `instrument` is a `tamlor.Sampler` (played as it is, with its own sample,
+        envelope and voice limit; its sample rate must be the song's, and it may
+        serve only one track) or a `tamlor.SampleMap` (the song builds one sampler
+        for the track that plays every zone). `envelope` and `max_voices`, when
+        given, set the track's envelope and voice limit (for a SampleMap they
+        default to the Sampler's: an envelope of 0.005, 0.1, 0.8, 0.1 and 8
+        voices). `gain` (0.0 to 2.0) and `pan` (-1.0 left to 1.0 right) set its
+        mixer channel."""
+        if not isinstance(name, str):
+            raise TypeError(f"name must be a str, not {type(name).__name__}")
+        g, p = _level(gain, "gain"), _level(pan, "pan")
+        if envelope is not None and not isinstance(envelope, tamlor.Envelope):
+            raise TypeError(f"envelope must be a tamlor.Envelope or None, not {type(envelope).__name__}")
+        voices = None
+        if max_voices is not None:
+            if isinstance(max_voices, bool):
+                raise TypeError("max_voices must be an integer, not bool")
+            try:
+                voices = operator.index(max_voices)
+            except TypeError:
+                raise TypeError(f"max_voices must be an integer, not {type(max_voices).__name__}") from None
+            if not 1 <= voices <= 4096:
+                raise ValueError(f"max_voices must be 1 to 4096 (got {voices})")
+        if isinstance(instrument, tamlor.Sampler):
+            if instrument.sample_rate != self._rate:
+                raise ValueError(f"the Sampler renders at {instrument.sample_rate} Hz, the song at {self._rate} Hz")
+            for track in self._tracks:
+                if track._sampler is instrument:
+                    raise ValueError(f"this Sampler already plays track {track.name!r}")
+            sampler = instrument
+        elif isinstance(instrument, tamlor.SampleMap):
+            sampler = tamlor.Sampler(tamlor.AudioSample([]), sample_rate=self._rate)
+        else:
+            raise TypeError(f"instrument must be a tamlor.Sampler or a tamlor.SampleMap, not {type(instrument).__name__}")
+        if envelope is not None:
+            sampler.set_envelope(envelope)
+        if voices is not None:
+            sampler.max_voices = voices
+        index = self._mixer.add_channel(name)
+        self._mixer.set_channel_gain(index, g)
+        self._mixer.set_channel_pan(index, p)
+        track = Track(self, index, name, sampler, instrument)
+        self._tracks.append(track)
+        buffer = array.array("f", bytes(4 * _RUN))
+        view = memoryview(buffer)
+        self._buffers.append(buffer)
+        self._views.append(view)
+        self._renders.append(sampler.render_into)
+        self._cut_length = -1
+        self._changed()
+        return track
+
+    # -- rendering ------------------------------------------------------------
+
+    @property
+    def frame(self) -> int:
+        """The next frame to render, counted from 0 at beat 0."""
+        return self._frame
+
+    @property
+    def seconds(self) -> float:
+        """The play position in seconds."""
+        return self._frame / self._rate
+
+    def render(self, frames: int) -> array.array:
+        """The next `frames` frames of the song as interleaved stereo: an
+        `array.array('f')` of 2 × frames values, left, right, left, right..."""
+        if isinstance(frames, bool):
+            raise TypeError("frames must be an integer, not bool")
+        try:
+            n = operator.index(frames)
+        except TypeError:
+            raise TypeError(f"frames must be an integer, not {type(frames).__name__}") from None
+        if n < 0:
+            raise ValueError(f"frames must be 0 or more (got {n})")
+        out = array.array("f", bytes(8 * n))
+        self.render_into(out)
+        return out
+
+    def render_into(self, out: Any) -> None:
+        """Fills `out`, a writable buffer of 32-bit floats (an `array.array('f')`,
+        a float32 numpy array, ...) with the next len(out) / 2 frames of
+        interleaved stereo, exactly as `render` would give them."""
+        try:
+            view = memoryview(out)
+        except TypeError:
+            raise TypeError(f"out must be a writable buffer of 32-bit floats, not {type(out).__name__}") from None
+        if view.readonly:
+            raise TypeError("out must be writable")
+        if view.format not in ("f", "<f", "=f", "@f") or view.itemsize != 4:
+            raise TypeError(f"out must hold 32-bit floats (format 'f'), not format {view.format!r}")
+        if view.ndim != 1 or not view.c_contiguous:
+            if not view.c_contiguous:
+                raise ValueError("out must be contiguous")
+            view = view.cast("B").cast("f")
+        if len(view) % 2:
+            raise ValueError(f"out must hold a whole number of stereo frames (got {len(view)} values)")
+        total = len(view) // 2
+        if not self._tracks:
+            view[:] = array.array("f", bytes(8 * total))
+            self._frame += total
+            return
+        done = 0
+        while done < total:
+            n = min(_RUN, total - done)
+            self._run(view[2 * done:2 * (done + n)] if n != total else view, n)
+            done += n
+
+    def _run(self, out: memoryview, n: int) -> None:
+        """Renders n <= _RUN frames into `out` (2n floats)."""
+        if n != self._cut_length:
+            self._cut_length = n
+            self._cut_views = [v[:n] for v in self._views]
+            self._cut_renders = list(zip(self._renders, self._cut_views))
+        pos = self._frame
+        end = pos + n
+        if self._due >= end:
+            # Nothing starts or stops inside the run: one call per track.
+            for render, view in self._cut_renders:
+                render(view)
+        else:
+            renders, views = self._renders, self._views
+            a = pos
+            while True:
+                due = self._due
+                b = due if due < end else end
+                if b > a:
+                    i, j = a - pos, b - pos
+                    for render, view in zip(renders, views):
+                        render(view[i:j])
+                if b == end:
+                    break
+                self._fire(b)
+                a = b
+        self._mixer.mix_down_into(out, self._cut_views)
+        self._frame = end
+
+    def _fire(self, frame: int) -> None:
+        """Applies the events at `frame` (the next due frame), rebuilding or
+        extending the schedule first when it needs to be."""
+        if self._dirty:
+            self._compile(frame)
+        elif frame >= self._horizon and self._next >= len(self._events):
+            self._extend(frame)
+        events, i = self._events, self._next
+        count = len(events)
+        while i < count and events[i][0] == frame:
+            event = events[i]
+            event[5](*event[6:])
+            i += 1
+        self._next = i
+        if i < count:
+            self._due = events[i][0]
+        else:
+            self._due = self._horizon
+
+    def _compile(self, frame: int) -> None:
+        """Computes the frames of every note from the tempo map and schedules the
+        events from `frame` on."""
+        self._dirty = False
+        fixed = []
+        frame_of = self._frame_of
+        for ti, track in enumerate(self._tracks):
+            start, stop = track._start, track._stop
+            for seq, b, d, note, velocity in track._notes:
+                on = frame_of(b)
+                off = frame_of(b + d)
+                if off <= on:
+                    continue  # shorter than a frame: silent
+                fixed.append((on, _ON, ti, seq, 0, start, note, velocity))
+                fixed.append((off, _OFF, ti, seq, 0, stop, note))
+        fixed.sort()
+        self._fixed = fixed
+        self._fixed_frames = [e[0] for e in fixed]
+        self._horizon = frame
+        self._events = []
+        self._next = 0
+        self._extend(frame)
+
+    def _extend(self, frame: int) -> None:
+        """Schedules the events of the frames from `frame` to the next horizon."""
+        looping = any(track._patterns for track in self._tracks)
+        start = frame
+        end: float = start + _WINDOW if looping else math.inf
+        lo = bisect_left(self._fixed_frames, start)
+        hi = len(self._fixed) if end == math.inf else bisect_left(self._fixed_frames, end)
+        events = self._fixed[lo:hi]
+        if looping:
+            patterned = self._pattern_events(start, int(end))
+            if patterned:
+                events.extend(patterned)
+                events.sort()
+        self._events = events
+        self._next = 0
+        self._horizon = end
+        self._due = events[0][0] if events else end
+
+    def _pattern_events(self, first: int, stop: int) -> list[tuple]:
+        """The events of every pattern with frames in [first, stop)."""
+        out: list[tuple] = []
+        frame_of = self._frame_of
+        b0 = self._beat_near(first - 1)
+        b1 = self._beat_near(stop + 1)
+        for ti, track in enumerate(self._tracks):
+            start, stop_note = track._start, track._stop
+            for p in track._patterns:
+                if not p.steps:
+                    continue
+                sd = p.step
+                k0 = max(0, math.floor((b0 - p.longest * sd - p.start) / sd) - 2)
+                k1 = math.ceil((b1 - p.start) / sd) + 2
+                if p.end is not None:
+                    k1 = min(k1, math.ceil((p.end - p.start) / sd) + 1)
+                for k in range(k0, k1):
+                    found = p.steps.get(k % p.length)
+                    if found is None:
+                        continue
+                    on_b = p.start + k * sd
+                    if p.end is not None and not on_b < p.end:
+                        continue
+                    note, velocity, ticks = found
+                    on = frame_of(on_b)
+                    off = frame_of(on_b + ticks * sd)
+                    if off <= on:
+                        continue
+                    if first <= on < stop:
+                        out.append((on, _ON, ti, p.seq, k, start, note, velocity))
+                    if first <= off < stop:
+                        out.append((off, _OFF, ti, p.seq, k, stop_note, note))
+        return out
+
+    def seek(self, frame: int) -> None:
+        """Moves the play position to `frame` (0 is beat 0). Every sounding voice
+        stops at once; notes that began before `frame` are not heard."""
+        if isinstance(frame, bool):
+            raise TypeError("frame must be an integer, not bool")
+        try:
+            f = operator.index(frame)
+        except TypeError:
+            raise TypeError(f"frame must be an integer, not {type(frame).__name__}") from None
+        if f < 0:
+            raise ValueError(f"frame must be 0 or more (got {f})")
+        for track in self._tracks:
+            track._sampler.panic()
+        self._frame = f
+        self._changed()
+
+    def reset(self) -> None:
+        """Back to the start: every voice stops and the next render begins at frame 0."""
+        self.seek(0)
+
+    # -- bookkeeping ----------------------------------------------------------
+
+    def _next_seq(self) -> int:
+        self._seq += 1
+        return self._seq
+
+    def _take_seqs(self, count: int) -> int:
+        first = self._seq + 1
+        self._seq += count
+        return first
+
+    def _changed(self) -> None:
+        """Notes or tempo changed: the schedule is rebuilt from the play position."""
+        self._dirty = True
+        self._due = self._frame
