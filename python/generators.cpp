@@ -4,6 +4,7 @@
 
 #include "common/float_text.hpp"
 #include "generators/oscillator.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "registry.hpp"
 
@@ -32,6 +33,26 @@ PyObject* render_to_buffer(PyObject* self, PyObject* const* args, Py_ssize_t nar
         });
         gen.commit(cursor);
         return list;
+    });
+}
+
+Params render_into_params{as_method, "render_into", {"out"},
+                          "Render len(out) samples into out, a writable contiguous buffer of 32-bit floats."};
+
+// The samples render_to_buffer(len(out)) would give, written into the
+// caller's buffer. The buffer is checked before anything is drawn, and the
+// generator takes the cursor's state only once every sample is written.
+template <class G>
+PyObject* render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<G>(self, [&](G& gen) {
+        Args a(render_into_params, args, nargs, kwnames);
+        const BufferView out = writable_mono_block(a[0], "out");
+        auto cursor = gen.cursor();
+        fill_floats(out, [&](float* p, std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i) p[i] = cursor.next();
+        });
+        gen.commit(cursor);
+        return none();
     });
 }
 
@@ -77,6 +98,7 @@ std::string oscillator_repr(const Osc& o) {
     };                                                                        \
     PyMethodDef prefix##_methods[] = {                                        \
         def("render_to_buffer", render_to_buffer<Osc>, render_params),        \
+        def("render_into", render_into<Osc>, render_into_params),             \
         end_methods,                                                          \
     };                                                                        \
     PyType_Slot prefix##_slots[] = {                                          \
@@ -122,6 +144,7 @@ PyGetSetDef noise_properties[] = {
 
 PyMethodDef noise_methods[] = {
     def("render_to_buffer", render_to_buffer<NoiseSource>, render_params),
+    def("render_into", render_into<NoiseSource>, render_into_params),
     end_methods,
 };
 

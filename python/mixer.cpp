@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/float_text.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "mixer/mixer.hpp"
 #include "registry.hpp"
@@ -117,62 +118,67 @@ PyObject* remove_channel(Mixer& m, std::uint64_t index) {
 
 const char* const buffers_name = "channel_buffers";
 
-// mix_down under a shared borrow taken before any argument is looked at: a
-// buffer whose conversion calls back into this mixer can read it but not
-// change it ("Already mutably borrowed" / "Already borrowed").
-//
-// The buffers go through two passes. The first takes every buffer's length
-// (refusing a str or a non-sequence); the second converts the buffers of the
-// channels that are heard into one allocation. The buffers of silenced
-// channels are never read beyond their length.
+Params mix_into_params{as_method, "mix_down_into", {"out", "channel_buffers"},
+                       "Mix per-channel mono sample buffers into out, interleaved stereo: a writable contiguous "
+                       "buffer of 32-bit floats of 2 x frames elements, flat or of shape (frames, 2)."};
+
+// Every buffer converted, the silent channels' too, and only then their
+// number compared with the channel count.
+std::vector<FloatRun> channel_runs(const Mixer& m, PyObject* buffers) {
+    std::vector<FloatRun> runs = read_channel_runs(buffers, buffers_name);
+    if (runs.size() != m.channel_count()) {
+        raise(PyExc_ValueError, "Expected " + std::to_string(m.channel_count()) + " buffers, got " +
+                                    std::to_string(runs.size()));
+    }
+    return runs;
+}
+
+std::vector<std::span<const float>> spans_of(const std::vector<FloatRun>& runs) {
+    std::vector<std::span<const float>> spans;
+    spans.reserve(runs.size());
+    for (const FloatRun& r : runs) spans.push_back(r.span());
+    return spans;
+}
+
+// Both mixes run under a shared borrow taken before any argument is looked
+// at: a buffer whose conversion calls back into this mixer can read it but
+// not change it ("Already mutably borrowed" / "Already borrowed").
 PyObject* mix_down(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return read<Mixer>(self, [&](const Mixer& m) -> PyObject* {
         Args a(mix_params, args, nargs, kwnames);
-        PyObject* buffers = a[0];
-        const Py_ssize_t count = sequence_length(buffers, buffers_name);
-        if (static_cast<std::size_t>(count) != m.channel_count()) {
-            raise(PyExc_ValueError, "Expected " + std::to_string(m.channel_count()) + " buffers, got " +
-                                        std::to_string(count));
+        const std::vector<FloatRun> runs = channel_runs(m, a[0]);
+        const std::size_t frames = runs.empty() ? 0 : runs[0].span().size();
+        Ref list = new_list(2 * frames);
+        std::vector<float> output(2 * frames);
+        m.mix_down(spans_of(runs), output);
+        return fill_float_list(std::move(list), output.data(), output.size());
+    });
+}
+
+// The frames `out` holds: 2 x frames floats, flat or as (frames, 2).
+std::size_t frames_of(const BufferView& out) {
+    if (out.ndim() == 1 && out.shape(0) % 2 == 0) return static_cast<std::size_t>(out.shape(0) / 2);
+    if (out.ndim() == 2 && out.shape(1) == 2) return static_cast<std::size_t>(out.shape(0));
+    raise(PyExc_ValueError, "out must hold interleaved stereo frames, flat or of shape (frames, 2), not " +
+                                shape_text(out));
+}
+
+PyObject* mix_down_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return read<Mixer>(self, [&](const Mixer& m) -> PyObject* {
+        Args a(mix_into_params, args, nargs, kwnames);
+        const BufferView out = writable_floats(a[0], "out");
+        std::vector<FloatRun> runs = channel_runs(m, a[1]);
+        const std::size_t frames = frames_of(out);
+        if (!runs.empty() && runs[0].span().size() != frames) {
+            const std::size_t n = runs[0].span().size();
+            raise(PyExc_ValueError, "out must hold " + std::to_string(2 * n) + " floats for " + std::to_string(n) +
+                                        "-frame buffers, not " + shape_text(out));
         }
-
-        const bool solo = m.any_solo();
-
-        // Pass 1: lengths.
-        std::vector<std::size_t> lengths(static_cast<std::size_t>(count));
-        std::size_t converted = 0;  // samples to convert, over the heard channels
-        for_each_item(buffers, buffers_name, count, [&](Py_ssize_t c, PyObject* buffer) {
-            const auto n = static_cast<std::size_t>(sequence_length(buffer, buffers_name));
-            lengths[static_cast<std::size_t>(c)] = n;
-            if (m.is_audible(static_cast<std::size_t>(c), solo)) {
-                if (n > PY_SSIZE_T_MAX - converted) throw std::bad_alloc();
-                converted += n;
-            }
-        });
-        const std::size_t frames = count == 0 ? 0 : lengths[0];
-        if (frames > (PY_SSIZE_T_MAX - converted) / 2) throw std::bad_alloc();
-
-        // One allocation for every converted input and the output.
-        std::vector<float> storage(converted + 2 * frames);
-        std::vector<std::span<const float>> views(static_cast<std::size_t>(count));
-        float* next = storage.data();
-
-        // Pass 2: conversion of the heard channels' samples.
-        for_each_item(buffers, buffers_name, count, [&](Py_ssize_t c, PyObject* buffer) {
-            const auto ci = static_cast<std::size_t>(c);
-            if (!m.is_audible(ci, solo)) return;
-            // A callback of an earlier buffer may have resized this one.
-            if (static_cast<std::size_t>(sequence_length(buffer, buffers_name)) != lengths[ci]) {
-                raise(PyExc_RuntimeError,
-                      std::string("argument '") + buffers_name + "': sequence changed size during conversion");
-            }
-            read_floats(buffer, buffers_name, static_cast<Py_ssize_t>(lengths[ci]), next);
-            views[ci] = std::span<const float>(next, lengths[ci]);
-            next += lengths[ci];
-        });
-
-        const std::span<float> output(storage.data() + converted, 2 * frames);
-        m.mix_down(views, output);
-        return float_list(output.data(), output.size());
+        // An input that shares memory with out is copied before out is written.
+        for (FloatRun& r : runs) r.detach_from(out.begin(), out.end());
+        const auto spans = spans_of(runs);
+        fill_floats(out, [&](float* p, std::size_t n) { m.mix_down(spans, std::span<float>(p, n)); });
+        return none();
     });
 }
 
@@ -191,6 +197,7 @@ PyMethodDef mixer_methods[] = {
     def("set_channel_mute", method<&Mixer::set_channel_mute, mute_params>, mute_params),
     def("set_channel_solo", method<&Mixer::set_channel_solo, solo_params>, solo_params),
     def("mix_down", mix_down, mix_params),
+    def("mix_down_into", mix_down_into, mix_into_params),
     def("channel_names", noargs<&Mixer::channel_names>, "channel_names($self)\n--\n\n"),
     end_methods,
 };

@@ -1,10 +1,12 @@
 // Python classes of the sampling engine: envelopes, samples, zone maps and
 // the polyphonic sampler.
+#include <algorithm>
 #include <optional>
 #include <string>
 
 #include "common/float_text.hpp"
 #include "kit/blocks.hpp"
+#include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "registry.hpp"
 #include "sampler/envelope.hpp"
@@ -236,6 +238,23 @@ PyObject* sampler_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
+Params render_into_params{as_method, "render_into", {"out"},
+                          "Render len(out) samples (mono) into out, a writable contiguous buffer of 32-bit floats."};
+
+// render(len(out)) written into the caller's buffer; the buffer is checked
+// before any voice moves.
+PyObject* sampler_render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<Sampler>(self, [&](Sampler& s) {
+        Args a(render_into_params, args, nargs, kwnames);
+        const BufferView out = writable_mono_block(a[0], "out");
+        fill_floats(out, [&](float* p, std::size_t n) {
+            std::fill(p, p + n, 0.0f);
+            s.render(p, n);
+        });
+        return none();
+    });
+}
+
 std::string sampler_repr(const Sampler& s) {
     return "Sampler(max_voices=" + std::to_string(s.max_voices()) + ", active=" +
            std::to_string(s.active_voice_count()) + ", sr=" + std::to_string(s.sample_rate()) + ")";
@@ -256,6 +275,7 @@ PyMethodDef sampler_methods[] = {
     def("all_notes_off", noargs<&Sampler::all_notes_off>, "all_notes_off($self)\n--\n\n"),
     def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),
     def("render", sampler_render, render_params),
+    def("render_into", sampler_render_into, render_into_params),
     end_methods,
 };
 

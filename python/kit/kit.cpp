@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/errors.hpp"
+#include "kit/buffer.hpp"
 #include "kit/values.hpp"
 #include "kit/wrap.hpp"
 
@@ -205,6 +206,8 @@ void read_floats(PyObject* seq, const char* name, Py_ssize_t n, float* out) {
 }
 
 std::vector<float> to_f32_vector(PyObject* seq, const char* name) {
+    // A buffer of floats is read as it lies in memory.
+    if (std::vector<float> values; read_float_buffer(seq, values)) return values;
     const Py_ssize_t n = sequence_length(seq, name);
     std::vector<float> out(static_cast<std::size_t>(n));
     read_floats(seq, name, n, out.data());
