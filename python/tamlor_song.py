@@ -315,6 +315,17 @@ def _flag(value: Any, name: str) -> bool:
     return value
 
 
+def _flat_floats(view: memoryview) -> memoryview:
+    """`view` checked to be writable 32-bit floats, as one flat run."""
+    if view.readonly:
+        raise TypeError("out must be writable")
+    if view.format not in ("f", "<f", "=f", "@f") or view.itemsize != 4:
+        raise TypeError(f"out must hold 32-bit floats (format 'f'), not format {view.format!r}")
+    if not view.c_contiguous:
+        raise ValueError("out must be contiguous")
+    return view.cast("B").cast("f")
+
+
 def _note_entry(start_beat: Any, duration_beats: Any, note: Any, velocity: Any = 100) -> tuple[float, float, int, int]:
     return (_beat(start_beat, "start_beat"), _beat(duration_beats, "duration_beats"), _midi(note, "note"),
             _midi(velocity, "velocity"))
@@ -357,7 +368,7 @@ class Song:
         self._cut_views: list[memoryview] = []
         self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
         # The schedule: events sorted by (frame, kind, track, order, step),
-        # each ending with the call and its arguments. `_due` is the frame of
+        # each ending with the call and a tuple of its arguments. `_due` is the frame of
         # the next event, or of `_horizon` when the schedule must be extended.
         self._events: list[tuple] = []
         self._next = 0
@@ -542,25 +553,29 @@ class Song:
 
     def render_into(self, out: Any) -> None:
         """Fills `out`, a writable buffer of 32-bit floats (an `array.array('f')`,
-        a float32 numpy array, ...) with the next len(out) / 2 frames of
-        interleaved stereo, exactly as `render` would give them."""
+        a float32 numpy array, flat or of shape (frames, 2), ...) with the next
+        len(out) / 2 frames of interleaved stereo, exactly as `render` would
+        give them."""
         try:
             view = memoryview(out)
         except TypeError:
             raise TypeError(f"out must be a writable buffer of 32-bit floats, not {type(out).__name__}") from None
-        if view.readonly:
-            raise TypeError("out must be writable")
-        if view.format not in ("f", "<f", "=f", "@f") or view.itemsize != 4:
-            raise TypeError(f"out must hold 32-bit floats (format 'f'), not format {view.format!r}")
-        if view.ndim != 1 or not view.c_contiguous:
-            if not view.c_contiguous:
-                raise ValueError("out must be contiguous")
-            view = view.cast("B").cast("f")
-        if len(view) % 2:
-            raise ValueError(f"out must hold a whole number of stereo frames (got {len(view)} values)")
-        total = len(view) // 2
+        if view.format != "f" or view.readonly or view.ndim != 1:
+            view = _flat_floats(view)
+        count = len(view)
+        if count & 1:
+            raise ValueError(f"out must hold a whole number of stereo frames (got {count} values)")
+        total = count >> 1
+        if total == self._cut_length and self._due >= self._frame + total:
+            # The common case, a block like the last one with nothing starting
+            # or stopping inside it: one call per track and the mix.
+            for render, cut in self._cut_renders:
+                render(cut)
+            self._mixer.mix_down_into(view, self._cut_views)
+            self._frame += total
+            return
         if not self._tracks:
-            view[:] = array.array("f", bytes(8 * total))
+            view[:] = array.array("f", bytes(4 * count))
             self._frame += total
             return
         done = 0
@@ -577,61 +592,68 @@ class Song:
             self._cut_renders = list(zip(self._renders, self._cut_views))
         pos = self._frame
         end = pos + n
-        if self._due >= end:
+        due = self._due
+        if due >= end:
             # Nothing starts or stops inside the run: one call per track.
-            for render, view in self._cut_renders:
-                render(view)
+            for render, cut in self._cut_renders:
+                render(cut)
         else:
-            renders, views = self._renders, self._views
-            a = pos
+            # Render up to each frame where notes start or stop, then apply them.
+            pairs = list(zip(self._renders, self._views))
+            a = 0
             while True:
-                due = self._due
-                b = due if due < end else end
+                b = due - pos if due < end else n
                 if b > a:
-                    i, j = a - pos, b - pos
-                    for render, view in zip(renders, views):
-                        render(view[i:j])
-                if b == end:
+                    for render, view in pairs:
+                        render(view[a:b])
+                if b == n:
                     break
-                self._fire(b)
+                due = self._fire(due)
                 a = b
         self._mixer.mix_down_into(out, self._cut_views)
         self._frame = end
 
-    def _fire(self, frame: int) -> None:
+    def _fire(self, frame: int) -> float:
         """Applies the events at `frame` (the next due frame), rebuilding or
-        extending the schedule first when it needs to be."""
+        extending the schedule first when it needs to be, and returns the
+        next due frame."""
         if self._dirty:
             self._compile(frame)
         elif frame >= self._horizon and self._next >= len(self._events):
             self._extend(frame)
         events, i = self._events, self._next
         count = len(events)
-        while i < count and events[i][0] == frame:
+        while i < count:
             event = events[i]
-            event[5](*event[6:])
+            if event[0] != frame:
+                break
+            event[5](*event[6])
             i += 1
         self._next = i
-        if i < count:
-            self._due = events[i][0]
-        else:
-            self._due = self._horizon
+        self._due = due = events[i][0] if i < count else self._horizon
+        return due
 
     def _compile(self, frame: int) -> None:
         """Computes the frames of every note from the tempo map and schedules the
         events from `frame` on."""
         self._dirty = False
         fixed = []
-        frame_of = self._frame_of
+        append = fixed.append
+        # The tempo map's formula, inlined: this runs for every note.
+        beats, bpms, secs, rate = self._tempo_beats, self._tempo_bpms, self._tempo_seconds, self._rate
+        floor = math.floor
         for ti, track in enumerate(self._tracks):
             start, stop = track._start, track._stop
             for seq, b, d, note, velocity in track._notes:
-                on = frame_of(b)
-                off = frame_of(b + d)
+                i = bisect_right(beats, b) - 1
+                on = floor((secs[i] + ((b - beats[i]) * 60.0) / bpms[i]) * rate + 0.5)
+                e = b + d
+                i = bisect_right(beats, e) - 1
+                off = floor((secs[i] + ((e - beats[i]) * 60.0) / bpms[i]) * rate + 0.5)
                 if off <= on:
                     continue  # shorter than a frame: silent
-                fixed.append((on, _ON, ti, seq, 0, start, note, velocity))
-                fixed.append((off, _OFF, ti, seq, 0, stop, note))
+                append((on, _ON, ti, seq, 0, start, (note, velocity)))
+                append((off, _OFF, ti, seq, 0, stop, (note,)))
         fixed.sort()
         self._fixed = fixed
         self._fixed_frames = [e[0] for e in fixed]
@@ -687,9 +709,9 @@ class Song:
                     if off <= on:
                         continue
                     if first <= on < stop:
-                        out.append((on, _ON, ti, p.seq, k, start, note, velocity))
+                        out.append((on, _ON, ti, p.seq, k, start, (note, velocity)))
                     if first <= off < stop:
-                        out.append((off, _OFF, ti, p.seq, k, stop_note, note))
+                        out.append((off, _OFF, ti, p.seq, k, stop_note, (note,)))
         return out
 
     def seek(self, frame: int) -> None:

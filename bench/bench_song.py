@@ -1,0 +1,151 @@
+"""Speed of the song layer on a piece of 1,500 notes on 4 tracks (two
+samplers, a two-zone sample map and a drum sampler, with tempo changes),
+rendered in blocks of 512 frames and in one call. Two figures, both ratios:
+how many times faster than real time the piece renders (the length of the
+piece over the time taken), and the layer's own cost per block: the same
+run's native calls (every render_into on a slice, note_on, note_off,
+note_on_sample and mix_down_into the layer made, recorded once) are replayed
+from a flat list, and the layer's time beyond that replay is given as a
+share of it."""
+import array
+import math
+import sys
+import time
+
+import tamlor
+import tamlor_song
+from common import report
+
+RATE = 44100
+BLOCK = 512
+
+
+def looped(oscillator, frames, root):
+    sample = tamlor.AudioSample(oscillator.render_to_buffer(frames), root_note=root)
+    sample.loop_start, sample.loop_end = 0, frames
+    return sample
+
+
+def piece():
+    """The song: 600 melody notes, 300 bass notes, 400 chord notes over two
+    zones and 200 drum hits, 256 beats at 100 to 116 bpm (about 2.5 minutes)."""
+    song = tamlor_song.Song(bpm=100.0, sample_rate=RATE)
+    song.set_tempo(64.0, 108.0)
+    song.set_tempo(128.0, 116.0)
+    song.set_tempo(192.0, 100.0)
+    lead = tamlor.Sampler(looped(tamlor.SquareOscillator(440.0, 0.3), 4400, 69), sample_rate=RATE)
+    bass = tamlor.Sampler(looped(tamlor.SawOscillator(55.0, 0.5), 4410, 33), sample_rate=RATE)
+    zones = tamlor.SampleMap()
+    zones.add_mapping(tamlor.SampleMapping(looped(tamlor.SawOscillator(220.0, 0.2), 4410, 57), 0, 63, 0, 127))
+    zones.add_mapping(tamlor.SampleMapping(looped(tamlor.SineOscillator(440.0, 0.3), 4410, 69), 64, 127, 0, 127))
+    decay = [math.exp(-i / 2000.0) for i in range(8000)]
+    hit = tamlor.NoiseSource(0.5, seed=3).render_to_buffer(8000)
+    drum = tamlor.Sampler(tamlor.AudioSample([2.0 * x * d + 0.5 * d for x, d in zip(hit, decay)]),
+                          sample_rate=RATE)
+    env = tamlor.Envelope(0.005, 0.1, 0.7, 0.1)
+    tracks = [
+        (song.add_track("Lead", lead, gain=0.6, pan=-0.3, envelope=env), 600, 0.8, 60),
+        (song.add_track("Bass", bass, gain=0.9, envelope=env), 300, 0.9, 36),
+        (song.add_track("Chords", zones, gain=0.5, pan=0.3, envelope=env, max_voices=6), 400, 0.9, 55),
+        (song.add_track("Drums", drum, gain=0.7, pan=0.1, max_voices=4), 200, 0.5, 60),
+    ]
+    for track, count, length, low in tracks:
+        spacing = 256.0 / count
+        track.add_notes([(i * spacing, length * spacing, low + (i * 7) % 17, 70 + i % 50) for i in range(count)])
+    return song
+
+
+def render_blocks(song, frames):
+    out = array.array("f", bytes(8 * BLOCK))
+    render_into = song.render_into
+    for _ in range(frames // BLOCK):
+        render_into(out)
+
+
+class _RecordingMixer:
+    def __init__(self, mixer, trace):
+        self._mixer, self._trace = mixer, trace
+
+    def __getattr__(self, name):
+        return getattr(self._mixer, name)
+
+    def mix_down_into(self, out, buffers):
+        self._trace.append((self._mixer.mix_down_into, (out, list(buffers))))
+        self._mixer.mix_down_into(out, buffers)
+
+
+def native_trace(frames):
+    """The song of `piece`, rendered in blocks with every native call it makes
+    recorded as (callable, arguments), and the song ready to replay them."""
+    song = piece()
+    trace = []
+
+    def recording(fn):
+        def call(*args):
+            trace.append((fn, args))
+            fn(*args)
+        return call
+
+    song._renders = [recording(f) for f in song._renders]
+    for track in song._tracks:
+        if isinstance(track.instrument, tamlor.SampleMap):
+            # The zone lookup is the layer's work; the note start is native.
+            find, start = track.instrument.find_sample, track.sampler.note_on_sample
+            zones = {}
+
+            def zone_on(note, velocity, find=find, start=start, zones=zones):
+                sample = zones.get((note, velocity)) or zones.setdefault((note, velocity), find(note, velocity))
+                trace.append((start, (note, velocity, sample)))
+                start(note, velocity, sample)
+            track._start = zone_on
+        else:
+            track._start = recording(track._start)
+        track._stop = recording(track._stop)
+    song._mixer = _RecordingMixer(song._mixer, trace)
+    render_blocks(song, frames)
+    return song, trace
+
+
+def replay(trace):
+    for fn, args in trace:
+        fn(*args)
+
+
+def main():
+    song = piece()
+    frames = song.frame_at(song.length_beats()) // BLOCK * BLOCK
+    seconds = frames / RATE
+    traced, trace = native_trace(frames)
+    whole = array.array("f", bytes(8 * frames))
+    best_layer = best_native = best_whole = math.inf
+    for _ in range(5):
+        song.reset()
+        t0 = time.perf_counter()
+        render_blocks(song, frames)
+        t1 = time.perf_counter()
+        traced.reset()
+        replay(trace)
+        t2 = time.perf_counter()
+        song.reset()
+        song.render_into(whole)
+        t3 = time.perf_counter()
+        best_layer = min(best_layer, t1 - t0)
+        best_native = min(best_native, t2 - t1)
+        best_whole = min(best_whole, t3 - t2)
+    print(f"Song of 1,500 notes on 4 tracks, {seconds:.1f} s of audio, {frames // BLOCK} blocks of {BLOCK} frames:")
+    failures = []
+    for name, t in ((f"blocks of {BLOCK} frames", best_layer), ("one call", best_whole)):
+        speed = seconds / t
+        over = speed < 300.0
+        print(f"  times faster than real time, {name:<20} {speed:8.0f}x  (at least 300x){'  UNDER' if over else ''}")
+        if over:
+            failures.append(f"song speed, {name}")
+    calls = len(trace)
+    rows = [("native calls replayed", best_native, None), ("song.render_into, blocks of 512", best_layer, 1.2)]
+    failures += report(f"Per 512-frame block ({calls / (frames // BLOCK):.1f} native calls per block; "
+                       "ratio to the replayed native calls):", rows, "native calls replayed")
+    return failures
+
+
+if __name__ == "__main__":
+    sys.exit(1 if main() else 0)
