@@ -4,6 +4,7 @@
 
 #include "common/float_text.hpp"
 #include "generators/oscillator.hpp"
+#include "kit/blocks.hpp"
 #include "kit/buffer.hpp"
 #include "kit/kit.hpp"
 #include "registry.hpp"
@@ -41,7 +42,8 @@ Params render_into_params{as_method, "render_into", {"out"},
 
 // The samples render_to_buffer(len(out)) would give, written into the
 // caller's buffer. The buffer is checked before anything is drawn, and the
-// generator takes the cursor's state only once every sample is written.
+// generator takes the cursor's state only once every sample is written: a
+// signal handler that raises part-way leaves the generator as it was.
 template <class G>
 PyObject* render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return write<G>(self, [&](G& gen) {
@@ -49,7 +51,7 @@ PyObject* render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         const BufferView out = writable_mono_block(a[0], "out");
         auto cursor = gen.cursor();
         fill_floats(out, [&](float* p, std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i) p[i] = cursor.next();
+            render_in_chunks(p, n, 1, [&](float* chunk, std::size_t k) { cursor.render(chunk, k); });
         });
         gen.commit(cursor);
         return none();

@@ -139,7 +139,7 @@ Interned note_off_text{"note_off"};
 // progress is committed only once the list exists, so a failure here (out of
 // memory) leaves the sequencer as it was.
 PyObject* sequencer_process(StepSequencer& s, double start, double end) {
-    StepSequencer::Walk walk = s.walk(start, end);
+    StepSequencer::Walk walk = s.walk(start, end, check_signals);
     PyObject* list = build_list(walk.events.size(), [&](std::size_t i) {
         const StepEvent& e = walk.events[i];
         PyObject* kind = e.kind == StepEventKind::NoteOn ? note_on_text.get() : note_off_text.get();

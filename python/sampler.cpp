@@ -234,23 +234,30 @@ PyObject* sampler_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     return write<Sampler>(self, [&](Sampler& s) {
         Args a(render_params, args, nargs, kwnames);
         const std::size_t frames = a.usize(0);
-        return render_float_list(frames, [&](float* out, std::size_t n) { s.render(out, n); });
+        return render_float_list(
+            s, frames, [](const Sampler& staged) { return staged.voices().size(); },
+            [](Sampler& staged, float* out, std::size_t n) { staged.render(out, n); });
     });
 }
 
 Params render_into_params{as_method, "render_into", {"out"},
                           "Render len(out) samples (mono) into out, a writable contiguous buffer of 32-bit floats."};
 
-// render(len(out)) written into the caller's buffer; the buffer is checked
-// before any voice moves.
+// render(len(out)) written into the caller's buffer. The buffer is checked
+// before any voice moves, and the voices move on a staged copy that replaces
+// them only once the whole block is written: a signal handler that raises
+// part-way leaves the sampler as it was.
 PyObject* sampler_render_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return write<Sampler>(self, [&](Sampler& s) {
         Args a(render_into_params, args, nargs, kwnames);
         const BufferView out = writable_mono_block(a[0], "out");
+        Sampler staged = s;
         fill_floats(out, [&](float* p, std::size_t n) {
             std::fill(p, p + n, 0.0f);
-            s.render(p, n);
+            render_in_chunks(p, n, staged.voices().size(),
+                             [&](float* chunk, std::size_t k) { staged.render(chunk, k); });
         });
+        s = std::move(staged);
         return none();
     });
 }

@@ -47,9 +47,13 @@ PyObject* clock_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         Args a(advance_params, args, nargs, kwnames);
         const std::uint64_t frames = a.u64(0);
         const std::uint32_t sample_rate = a.u32(1);
-        const auto range = c.advance_by_frames(frames, sample_rate);
+        // The clock moves only once its result exists.
+        TransportClock next = c;
+        const auto range = next.advance_by_frames(frames, sample_rate);
         if (!range) return none();
-        return recycled_pair(self, range->first, range->second);
+        PyObject* result = recycled_pair(self, range->first, range->second);
+        c = next;
+        return result;
     });
 }
 

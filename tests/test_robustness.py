@@ -2,6 +2,7 @@
 every class: only Python exceptions may come out, and a call that fails must
 leave its object exactly as it was. Run under the sanitizer build in CI, this
 also shows that no such call touches memory it should not."""
+import array
 import inspect
 
 import pytest
@@ -42,7 +43,8 @@ class Meddler:
 
 
 HOSTILE = [None, "x", b"x", 1.5, -1, 2**62, 2**64, -(2**70), float("nan"), float("inf"), -float("inf"),
-           [], [1.0, "x"], ("a",), {}, object(), Raises(), True]
+           [], [1.0, "x"], ("a",), {}, object(), Raises(), True,
+           memoryview(bytes(8)).cast("f"), array.array("d", [0.5]), bytearray(8)]
 
 
 def sample():

@@ -73,7 +73,10 @@ public:
         }
         bind(args, nargs, kwnames);
     }
-    // tp_new form (argument tuple and keyword dict, either may be null).
+    // tp_new form (argument tuple and keyword dict, either may be null). The
+    // keyword dict is the interpreter's own and a conversion callback can
+    // reach it and empty it, so this form holds a strong reference to every
+    // argument until the call is done.
     Args(Params& params, PyObject* args, PyObject* kwargs);
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
@@ -108,6 +111,7 @@ private:
     Params& params_;
     PyObject* const* given_ = nullptr;  // the arguments by position: the caller's array or values_
     std::array<PyObject*, Params::max_params> values_;  // the first count() are set when used
+    std::array<Ref, Params::max_params> held_;  // the tp_new form's references to values_
 };
 
 template <class V>

@@ -59,7 +59,8 @@ T to_instance(PyObject* o, const char* name) {
 // refused although it is a sequence). Lists and tuples are read in place;
 // an element is held by a strong reference while `fn` runs, so a callback
 // that mutates the sequence cannot free it underneath. A list that shrinks
-// while it is read fails with RuntimeError.
+// while it is read fails with RuntimeError. Long sequences can be
+// interrupted by a signal.
 Py_ssize_t sequence_length(PyObject* seq, const char* name);
 template <class F>
 void for_each_item(PyObject* seq, const char* name, Py_ssize_t n, F&& fn) {
@@ -80,6 +81,7 @@ void for_each_item(PyObject* seq, const char* name, Py_ssize_t n, F&& fn) {
         }
         Ref hold(item);
         fn(i, item);
+        if ((i + 1) % static_cast<Py_ssize_t>(signal_interval) == 0) check_signals();
     }
 }
 
@@ -159,7 +161,7 @@ PyObject* to_py(const std::optional<V>& v) {
 }
 
 // Builds a list of exactly `n` items, each from make(i); the list is created
-// with its final size (no appends).
+// with its final size (no appends). A long one can be interrupted by a signal.
 //
 // new_list(n) makes the empty list alone, for callers that must know the
 // allocation succeeded before they change any state.
@@ -171,6 +173,7 @@ PyObject* build_list(std::size_t n, F&& make) {
     for (std::size_t i = 0; i < n; ++i) {
         PyObject* item = check(make(i));
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+        if ((i + 1) % signal_interval == 0) check_signals();
     }
     return list.release();
 }

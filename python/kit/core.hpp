@@ -43,6 +43,14 @@ PyObject* boundary(F&& body) noexcept {
     }
 }
 
+// Runs pending signal handlers (Ctrl-C, signal.alarm); when one raises,
+// throws ErrorSet with its exception set. Long loops call this at a coarse
+// interval so that they can be interrupted.
+void check_signals();
+
+// Work units (frames, items, grid times) between two checks for signals.
+inline constexpr std::size_t signal_interval = 65536;
+
 template <class F>
 int boundary_status(F&& body) noexcept {
     try {
@@ -93,7 +101,7 @@ std::string type_name(PyObject* o);
 struct Header {
     PyObject_HEAD
     std::int32_t borrow;  // > 0: shared borrows; -1: one exclusive borrow
-    unsigned long owner;  // the creating thread
+    std::uint64_t owner;  // the creating thread (see thread_identity)
     PyObject* spare;      // a result this object may hand out again (see recycled_pair)
     PyObject* spare_end;  // spare's second item (borrowed from it)
     double spare_value;   // and that item's value
@@ -137,6 +145,11 @@ bool is_exact(PyObject* o) {
     PyTypeObject* tp = Class<T>::type();
     return tp && Py_IS_TYPE(o, tp);
 }
+
+// This thread's identity: a number drawn from a process-wide counter the
+// first time a thread asks, so it is never reused within the process (the
+// operating system's thread ids are, once a thread has ended).
+std::uint64_t thread_identity() noexcept;
 
 // Thread-bound classes name their type path here; the others leave it null.
 template <class T>
@@ -190,7 +203,7 @@ PyObject* create(PyTypeObject* type, T&& value) {
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyObject* self = check(alloc(type, 0));
     header(self)->borrow = 0;
-    header(self)->owner = PyThread_get_thread_ident();
+    header(self)->owner = thread_identity();
     header(self)->spare = nullptr;
     static_assert(std::is_nothrow_move_constructible_v<std::decay_t<T>>);
     new (&value_of<std::decay_t<T>>(self)) std::decay_t<T>(std::forward<T>(value));
@@ -210,7 +223,7 @@ void dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
     bool destroy = true;
     if constexpr (thread_bound<T> != nullptr) {
-        if (header(self)->owner != PyThread_get_thread_ident()) {
+        if (header(self)->owner != thread_identity()) {
             // The native value belongs to its thread: leak it rather than
             // destroy it here.
             report_foreign_drop(self, thread_bound<T>);
@@ -224,11 +237,14 @@ void dealloc(PyObject* self) {
     Py_DECREF(tp);
 }
 
-// A spec for T: the type is "builtins.<Class>", not subclassable.
+// A spec for T: the type is "builtins.<Class>", not subclassable and
+// immutable, so no one can replace its __new__ (or any other attribute) with
+// one that hands out instances whose native value was never constructed.
 template <class T>
 PyType_Spec spec(const char* qualified_name, PyType_Slot* slots,
                  unsigned int extra_flags = 0) {
-    return PyType_Spec{qualified_name, basic_size<T>, 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
+    return PyType_Spec{qualified_name, basic_size<T>, 0,
+                       static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE) | extra_flags, slots};
 }
 
 template <class F>

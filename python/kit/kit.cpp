@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -13,6 +15,10 @@ namespace tamlor::py::kit {
 // Errors
 
 void throw_error_set() { throw ErrorSet{}; }
+
+void check_signals() {
+    if (PyErr_CheckSignals() < 0) throw ErrorSet{};
+}
 
 void raise(PyObject* type, const std::string& message) {
     PyErr_SetString(type, message.c_str());
@@ -76,8 +82,14 @@ PyTypeObject* make_type(PyType_Spec* spec) {
     return nullptr;
 }
 
+std::uint64_t thread_identity() noexcept {
+    static std::atomic<std::uint64_t> next{1};
+    thread_local const std::uint64_t id = next.fetch_add(1, std::memory_order_relaxed);
+    return id;
+}
+
 void check_owner_thread(PyObject* self, const char* path) {
-    if (header(self)->owner != PyThread_get_thread_ident()) {
+    if (header(self)->owner != thread_identity()) {
         raise(PyExc_RuntimeError, std::string(path) + " is unsendable, but sent to another thread");
     }
 }
@@ -147,15 +159,20 @@ std::uint32_t to_u32(PyObject* o, const char* name) {
 }
 
 std::uint64_t to_u64(PyObject* o, const char* name) {
+    // __index__ runs once, here; everything after works on the int it gave.
+    Ref index;
+    if (!PyLong_Check(o)) {
+        index = Ref(PyNumber_Index(o));
+        if (!index) fail_argument(name);
+        o = index.get();
+    }
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (v == -1 && PyErr_Occurred()) fail_argument(name);
     if (overflow == 0 && v >= 0) return static_cast<std::uint64_t>(v);
     // Negative or beyond 63 bits: the unsigned conversion decides, with the
     // interpreter's own messages.
-    Ref index(PyNumber_Index(o));
-    if (!index) fail_argument(name);
-    const unsigned long long u = PyLong_AsUnsignedLongLong(index.get());
+    const unsigned long long u = PyLong_AsUnsignedLongLong(o);
     if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) fail_argument(name);
     return u;
 }
@@ -209,8 +226,17 @@ std::vector<float> to_f32_vector(PyObject* seq, const char* name) {
     // A buffer of floats is read as it lies in memory.
     if (std::vector<float> values; read_float_buffer(seq, values)) return values;
     const Py_ssize_t n = sequence_length(seq, name);
-    std::vector<float> out(static_cast<std::size_t>(n));
-    read_floats(seq, name, n, out.data());
+    std::vector<float> out;
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
+        // The length of a list or tuple is the number of items it holds.
+        out.resize(static_cast<std::size_t>(n));
+        read_floats(seq, name, n, out.data());
+        return out;
+    }
+    // Any other sequence reports its own length, which may be false: it caps
+    // the first reservation, and the rest grows as the items arrive.
+    out.reserve(std::min(static_cast<std::size_t>(n), signal_interval));
+    for_each_item(seq, name, n, [&](Py_ssize_t, PyObject* item) { out.push_back(static_cast<float>(to_f64(item, name))); });
     return out;
 }
 
@@ -222,6 +248,7 @@ Ref new_list(std::size_t n) {
 PyObject* fill_float_list(Ref list, const float* data, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), check(PyFloat_FromDouble(static_cast<double>(data[i]))));
+        if ((i + 1) % signal_interval == 0) check_signals();
     }
     return list.release();
 }
@@ -332,6 +359,10 @@ Args::Args(Params& params, PyObject* args, PyObject* kwargs) : params_(params) {
         while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value, nargs);
     }
     finish();
+    for (int i = 0; i < params.count(); ++i) {
+        PyObject* v = values_[static_cast<std::size_t>(i)];
+        if (v) held_[static_cast<std::size_t>(i)] = Ref(Py_NewRef(v));
+    }
 }
 
 void Args::bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs) {

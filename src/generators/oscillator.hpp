@@ -61,9 +61,22 @@ public:
         // and wraps with floor (which also serves negative increments).
         float next() {
             const double sample = Shape::value(phase_, amplitude_);
-            const double x = phase_ + increment_;
-            phase_ = x - floor_of(x);
+            phase_ = wrap(phase_ + increment_);
             return static_cast<float>(sample);
+        }
+        // The next n samples into out[0..n), as n calls of next() give them.
+        // Kept out of line: inlined into a large caller, the phase tends to
+        // be spilled to memory, which lengthens the chain from one sample
+        // to the next.
+        [[gnu::noinline]] void render(float* out, std::size_t n) {
+            double phase = phase_;  // locals, so the loop keeps them in registers
+            const double increment = increment_;
+            const double amplitude = amplitude_;
+            for (std::size_t i = 0; i < n; ++i) {
+                out[i] = static_cast<float>(Shape::value(phase, amplitude));
+                phase = wrap(phase + increment);
+            }
+            phase_ = phase;
         }
         double phase() const { return phase_; }
 
@@ -75,6 +88,16 @@ public:
         double increment_;
         double amplitude_;
     };
+
+    // x - floor(x). A phase below one plus an increment below one is below
+    // two, so the common step needs no floor: the result is x itself, or x
+    // minus one (the same bits, as floor gives exactly 0.0 or 1.0 there).
+    // This keeps the chain from one sample's phase to the next short.
+    static double wrap(double x) {
+        if (x > 0.0 && x < 1.0) return x;
+        if (x >= 1.0 && x < 2.0) return x - 1.0;
+        return x - floor_of(x);
+    }
 
     // The increment is frequency / sample rate: infinite or NaN at a zero
     // sample rate, which the first step turns into a NaN phase.
@@ -111,6 +134,12 @@ public:
             const std::uint64_t r = state_ >> 33;                // 0 .. 2^31 - 1
             const double u = static_cast<double>(r) / 2147483647.0;
             return static_cast<float>((u - 1.0) * amplitude_);
+        }
+        // The next n samples into out[0..n), as n calls of next() give them.
+        void render(float* out, std::size_t n) {
+            Cursor c = *this;
+            for (std::size_t i = 0; i < n; ++i) out[i] = c.next();
+            *this = c;
         }
         std::uint64_t state() const { return state_; }
 

@@ -42,7 +42,7 @@ namespace {
 
 }  // namespace
 
-StepSequencer::Walk StepSequencer::walk(double start, double end) const {
+StepSequencer::Walk StepSequencer::walk(double start, double end, void (*poll)()) const {
     Walk w{{}, current_step_, last_step_beat_};
     if (start >= end) return w;
     const std::uint64_t length = pattern_.length();
@@ -105,6 +105,7 @@ StepSequencer::Walk StepSequencer::walk(double start, double end) const {
         if (next == t) break;         // the grid no longer advances
         t = next;
         if (++visited > hard_stop) refuse_range("in one call", max_grid_times, sd, t, end);
+        if (poll && visited % poll_interval == 0) poll();
     }
     return w;
 }

@@ -62,7 +62,10 @@ public:
     // Walks the grid through [start, end). Throws tamlor::ValueError when a
     // walk is needed and the step duration is not positive and finite, or
     // when the range needs more grid times than one call may visit.
-    Walk walk(double start, double end) const;
+    // `poll`, when given, is called every `poll_interval` grid times; it may
+    // throw to abandon the walk (the sequencer is unchanged either way).
+    static constexpr std::uint64_t poll_interval = 65536;
+    Walk walk(double start, double end, void (*poll)() = nullptr) const;
     void commit(const Walk& walk) {
         current_step_ = walk.current_step;
         last_step_beat_ = walk.last_step_beat;

@@ -38,6 +38,45 @@ TEST(Generators, FloorMatchesTheLibrary) {
     }
 }
 
+// The cursor's phase step against x - floor(x) done the long way, for
+// increments that wrap every step, rarely, never, backwards and not at all.
+TEST(Generators, PhaseStepsMatchTheFloorDefinition) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double increments[] = {0.0, -0.0, 1e-300, 440.0 / 44100.0, 0.5, 0.9999999999999999, 1.0, 1.5, 7.25,
+                                 -0.01, -3.5, 1e17, std::numeric_limits<double>::infinity()};
+    for (double inc : increments) {
+        for (int start = 0; start < 50; ++start) {
+            SawOscillator saw(inc, 1.0, 1);  // frequency / 1 Hz = inc
+            auto c = saw.cursor();
+            double p = 0.0;
+            for (int k = 0; k < 2000; ++k) {
+                c.next();
+                const double x = p + inc;
+                p = x - std::floor(x);
+                if (std::isnan(p)) {
+                    ASSERT_TRUE(std::isnan(c.phase()));
+                    break;
+                }
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(c.phase()), std::bit_cast<std::uint64_t>(p)) << inc << " " << k;
+            }
+        }
+    }
+    // Random increments in -2..2, and the largest phases below one.
+    for (int i = 0; i < 200; ++i) {
+        const double inc = (unit(rng) - 0.5) * 4.0;
+        SawOscillator saw(inc, 1.0, 1);
+        auto c = saw.cursor();
+        double p = 0.0;
+        for (int k = 0; k < 5000; ++k) {
+            c.next();
+            const double x = p + inc;
+            p = x - std::floor(x);
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(c.phase()), std::bit_cast<std::uint64_t>(p)) << inc << " " << k;
+        }
+    }
+}
+
 TEST(Generators, CursorCommitsOnlyWhenAsked) {
     SawOscillator saw;
     auto c = saw.cursor();
