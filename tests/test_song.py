@@ -473,3 +473,21 @@ def test_song_construction_is_checked():
     assert (song.bpm, song.sample_rate, song.frame, song.tempo_map) == (120.0, 44100, 0, [(0.0, 120.0)])
     assert repr(song) == "Song(bpm=120.0, sample_rate=44100, tracks=0, frame=0)"
     assert song.render(3) == array.array("f", [0.0] * 6) and song.frame == 3
+
+
+def test_the_notes_example_writes_its_piece(tmp_path):
+    import pathlib
+    import subprocess
+    import sys
+    import wave
+
+    script = pathlib.Path(__file__).resolve().parent.parent / "examples" / "notes_to_wav.py"
+    out = tmp_path / "notes.wav"
+    result = subprocess.run([sys.executable, str(script), "--output", str(out)], capture_output=True, text=True,
+                            check=True)
+    with wave.open(str(out), "rb") as wav:
+        assert (wav.getnchannels(), wav.getsampwidth(), wav.getframerate()) == (2, 2, 44100)
+        frames = wav.getnframes()
+        data = wav.readframes(frames)
+    assert f"{frames} frames" in result.stdout and "37 notes" in result.stdout
+    assert any(data[: len(data) // 2]) and len(data) == 4 * frames
