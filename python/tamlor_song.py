@@ -36,7 +36,10 @@ What a song guarantees:
    are the mixer's; a change between two render calls applies from the next.
 6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
    number outside 0..127, an object of the wrong type) raises ValueError or
-   TypeError from the call that gives it, and that call adds nothing.
+   TypeError from the call that gives it, and that call adds nothing. So do
+   beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
+   pattern steps shorter than a thousandth of a beat, which no piece needs and
+   which would make frames or grid walks run away.
 
 A note shorter than one frame at its place (its start and its stop fall on
 the same frame) is silent and releases nothing.
@@ -45,7 +48,6 @@ from __future__ import annotations
 
 import array
 import math
-import numbers
 import operator
 from bisect import bisect_left, bisect_right
 from typing import Any, Callable, Iterable, Optional, Union
@@ -69,23 +71,38 @@ NoteLike = Union["tamlor.NoteEvent", tuple]
 Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 
 
-def _beat(value: Any, name: str) -> float:
-    """A beat position or length: a finite, non-negative real number."""
-    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a number of beats, not {type(value).__name__}")
-    x = float(value)
-    if not math.isfinite(x) or x < 0.0:
-        raise ValueError(f"{name} must be a finite number of beats, 0 or more (got {x!r})")
+# Bounds that keep every frame a song computes finite and every grid walk
+# short: a billion beats, tempos from 1 to 10,000 beats per minute, steps of
+# at least a thousandth of a beat.
+MAX_BEAT = 1e9
+MIN_BPM, MAX_BPM = 1.0, 10_000.0
+MIN_STEP = 0.001
+
+
+def _real(value: Any, name: str, what: str) -> float:
+    """`value` as a float: any number Python converts to one, but no string."""
+    if isinstance(value, (str, bytes, bytearray)):
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+    try:
+        return float(value)
+    except OverflowError:
+        raise ValueError(f"{name} is too large") from None
+    except TypeError:
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}") from None
+
+
+def _beat(value: Any, name: str, low: float = 0.0) -> float:
+    """A beat position or length: a real number from `low` to MAX_BEAT."""
+    x = _real(value, name, "a number of beats")
+    if not low <= x <= MAX_BEAT:
+        raise ValueError(f"{name} must be a number of beats from {low:g} to {MAX_BEAT:g} (got {x!r})")
     return x
 
 
-def _positive(value: Any, name: str, unit: str) -> float:
-    """A finite, strictly positive real number."""
-    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a number of {unit}, not {type(value).__name__}")
-    x = float(value)
-    if not math.isfinite(x) or x <= 0.0:
-        raise ValueError(f"{name} must be a finite number of {unit} above 0 (got {x!r})")
+def _bpm(value: Any, name: str = "bpm") -> float:
+    x = _real(value, name, "a tempo in beats per minute")
+    if not MIN_BPM <= x <= MAX_BPM:
+        raise ValueError(f"{name} must be from {MIN_BPM:g} to {MAX_BPM:g} beats per minute (got {x!r})")
     return x
 
 
@@ -98,15 +115,13 @@ def _midi(value: Any, name: str) -> int:
     except TypeError:
         raise TypeError(f"{name} must be an integer 0-127, not {type(value).__name__}") from None
     if not 0 <= n <= 127:
-        raise ValueError(f"{name} out of range: {n} (must be 0-127)")
+        raise ValueError(f"{name.capitalize()} out of range: {n} (must be 0\u2013127)")
     return n
 
 
 def _level(value: Any, name: str) -> float:
     """A finite gain or pan value (the mixer clamps it to its range)."""
-    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    x = float(value)
+    x = _real(value, name, "a number")
     if not math.isfinite(x):
         raise ValueError(f"{name} must be finite (got {x!r})")
     return x
@@ -287,7 +302,8 @@ class Track:
 
     def add_pattern(self, pattern: "tamlor.Pattern", step_duration: Number, start_beat: Number = 0.0,
                     end_beat: Optional[Number] = None) -> None:
-        """Plays a copy of `pattern` on a grid of `step_duration` beats from
+        """Plays a copy of `pattern` on a grid of `step_duration` beats (at least
+        0.001) from
         `start_beat`: step k (counting on past the pattern's length, which wraps)
         starts at start_beat + k * step_duration, and lasts its duration_ticks
         steps. The pattern loops while its `loop_enabled` is set, else plays once;
@@ -295,7 +311,7 @@ class Track:
         to the pattern object do not reach the song."""
         if not isinstance(pattern, tamlor.Pattern):
             raise TypeError(f"pattern must be a tamlor.Pattern, not {type(pattern).__name__}")
-        step = _positive(step_duration, "step_duration", "beats")
+        step = _beat(step_duration, "step_duration", MIN_STEP)
         start = _beat(start_beat, "start_beat")
         end = None if end_beat is None else _beat(end_beat, "end_beat")
         placed = _Pattern(self._song._next_seq(), pattern, step, start, end)
@@ -341,7 +357,7 @@ class Song:
     """
 
     def __init__(self, bpm: Number = 120.0, sample_rate: int = 44100) -> None:
-        bpm = _positive(bpm, "bpm", "beats per minute")
+        bpm = _bpm(bpm)
         if isinstance(sample_rate, bool):
             raise TypeError("sample_rate must be an integer, not bool")
         try:
@@ -400,11 +416,11 @@ class Song:
         return list(zip(self._tempo_beats, self._tempo_bpms))
 
     def set_tempo(self, beat: Number, bpm: Number) -> None:
-        """Plays at `bpm` beats per minute from `beat` on, until the next tempo
-        change; a change at a beat that already has one replaces it. Notes keep
+        """Plays at `bpm` beats per minute (1 to 10,000) from `beat` on, until the
+        next tempo change; a change at a beat that already has one replaces it. Notes keep
         their beats, so every later note moves in time."""
         b = _beat(beat, "beat")
-        t = _positive(bpm, "bpm", "beats per minute")
+        t = _bpm(bpm)
         i = bisect_left(self._tempo_beats, b)
         if i < len(self._tempo_beats) and self._tempo_beats[i] == b:
             self._tempo_bpms[i] = t
@@ -723,8 +739,8 @@ class Song:
             f = operator.index(frame)
         except TypeError:
             raise TypeError(f"frame must be an integer, not {type(frame).__name__}") from None
-        if f < 0:
-            raise ValueError(f"frame must be 0 or more (got {f})")
+        if not 0 <= f < 1 << 62:
+            raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
         for track in self._tracks:
             track._sampler.panic()
         self._frame = f
