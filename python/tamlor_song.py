@@ -61,7 +61,7 @@ __all__ = ["Song", "Track"]
 # result, since the samplers and the mixer work frame by frame).
 _RUN = 4096
 # While looping patterns play, notes are scheduled this many frames ahead.
-_WINDOW = 1 << 15
+_WINDOW = 1 << 16
 
 # Event kinds, in the order they are applied at one frame.
 _OFF, _ON = 0, 1
@@ -130,39 +130,49 @@ def _level(value: Any, name: str) -> float:
 class _Pattern:
     """A pattern placed on a track: a copy of its active steps on a grid."""
 
-    __slots__ = ("seq", "start", "step", "end", "length", "steps", "longest")
+    __slots__ = ("seq", "start", "step", "end", "length", "count", "steps", "walks")
 
     def __init__(self, seq: int, pattern: "tamlor.Pattern", step: float, start: float,
                  end: Optional[float]) -> None:
         self.seq = seq
         self.start = start
         self.step = step
+        self.end = end  # no step starts at or after this beat; None: no such bound
         self.length = len(pattern)
+        # The steps played: the pattern's length once, or without end when it loops.
+        self.count: Optional[int] = None if pattern.loop_enabled else self.length
         # Step index -> (note, velocity, duration in steps), active steps only.
         self.steps: dict[int, tuple[int, int, int]] = {}
         for i in range(self.length):
             s = pattern.get_step(i)
             if s.active:
                 self.steps[i] = (s.note, s.velocity, s.duration_ticks)
-        if not pattern.loop_enabled:
-            once = start + self.length * step
-            end = once if end is None else min(end, once)
-        self.end = end  # steps starting at or after this beat do not play; None: never ends
-        self.longest = max((d for _, _, d in self.steps.values()), default=0)
+        # The grid walks that find its events: -1 for the note-ons, then each
+        # distinct step length for the note-offs of the steps that long.
+        self.walks = [-1] + sorted({ticks for _, _, ticks in self.steps.values()})
+
+    def stop_step(self) -> Optional[int]:
+        """A step number past the last step that plays (None: it loops forever);
+        steps below it still have to be tested against `end`."""
+        bound = self.count
+        if self.end is not None:
+            by_end = max(0, math.ceil((self.end - self.start) / self.step) + 1)
+            bound = by_end if bound is None else min(bound, by_end)
+        return bound
 
     def last_beat(self) -> Optional[float]:
         """The beat where its last note stops, or None when it loops forever."""
+        stop = self.stop_step()
         if not self.steps:
             return 0.0
-        if self.end is None:
+        if stop is None:
             return None
         last = 0.0
-        # One pass back from the end holds the last start of every step.
-        k = math.ceil((self.end - self.start) / self.step) + 1
-        for j in range(k, max(-1, k - self.length - 2), -1):
-            on = self.start + j * self.step
-            found = self.steps.get(j % self.length)
-            if found is not None and on < self.end:
+        # The last pass of the pattern holds the last start of every step.
+        for k in range(stop - 1, max(-1, stop - self.length - 3), -1):
+            on = self.start + k * self.step
+            found = self.steps.get(k % self.length)
+            if found is not None and (self.end is None or on < self.end):
                 last = max(last, on + found[2] * self.step)
         return last
 
@@ -697,7 +707,12 @@ class Song:
         self._due = events[0][0] if events else end
 
     def _pattern_events(self, first: int, stop: int) -> list[tuple]:
-        """The events of every pattern with frames in [first, stop)."""
+        """The events of every pattern with frames in [first, stop). The grid is
+        walked step by step, from a little before the window to a little after
+        it (the tempo map is inverted only approximately): once for the
+        note-ons, and once per step length in the pattern for the note-offs,
+        shifted back by that length. Only events whose exact frames fall
+        inside the window are kept."""
         out: list[tuple] = []
         frame_of = self._frame_of
         b0 = self._beat_near(first - 1)
@@ -705,29 +720,33 @@ class Song:
         for ti, track in enumerate(self._tracks):
             start, stop_note = track._start, track._stop
             for p in track._patterns:
-                if not p.steps:
-                    continue
-                sd = p.step
-                k0 = max(0, math.floor((b0 - p.longest * sd - p.start) / sd) - 2)
-                k1 = math.ceil((b1 - p.start) / sd) + 2
-                if p.end is not None:
-                    k1 = min(k1, math.ceil((p.end - p.start) / sd) + 1)
-                for k in range(k0, k1):
-                    found = p.steps.get(k % p.length)
-                    if found is None:
-                        continue
-                    on_b = p.start + k * sd
-                    if p.end is not None and not on_b < p.end:
-                        continue
-                    note, velocity, ticks = found
-                    on = frame_of(on_b)
-                    off = frame_of(on_b + ticks * sd)
-                    if off <= on:
-                        continue
-                    if first <= on < stop:
-                        out.append((on, _ON, ti, p.seq, k, start, (note, velocity)))
-                    if first <= off < stop:
-                        out.append((off, _OFF, ti, p.seq, k, stop_note, (note,)))
+                sd, length, end, steps = p.step, p.length, p.end, p.steps
+                last = p.stop_step()
+                for walk in p.walks:  # -1: note-ons; a length in steps: note-offs of steps that long
+                    shift = 0.0 if walk < 0 else walk * sd
+                    lo = max(0, math.floor((b0 - shift - p.start) / sd) - 2)
+                    hi = math.ceil((b1 - shift - p.start) / sd) + 2
+                    if last is not None:
+                        hi = min(hi, last)
+                    for k in range(lo, hi):
+                        found = steps.get(k % length)
+                        if found is None:
+                            continue
+                        note, velocity, ticks = found
+                        if walk >= 0 and ticks != walk:
+                            continue
+                        on_b = p.start + k * sd
+                        if end is not None and not on_b < end:
+                            continue
+                        on = frame_of(on_b)
+                        off = frame_of(on_b + ticks * sd)
+                        if off <= on:
+                            continue  # shorter than a frame: silent
+                        if walk < 0:
+                            if first <= on < stop:
+                                out.append((on, _ON, ti, p.seq, k, start, (note, velocity)))
+                        elif first <= off < stop:
+                            out.append((off, _OFF, ti, p.seq, k, stop_note, (note,)))
         return out
 
     def seek(self, frame: int) -> None:

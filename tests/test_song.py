@@ -162,6 +162,21 @@ def test_pattern_loop_flag_and_end_beat_bound_it():
     assert len(changes(song.render(10 * beat)[0::2])) == 20
 
 
+
+def test_a_step_held_for_billions_of_steps_is_one_long_note(monkeypatch):
+    monkeypatch.setattr(tamlor_song, "_WINDOW", 1000)
+    pattern = tamlor.Pattern(3)
+    pattern.set_step(1, tamlor.Step(60, 127, 2**32 - 1))
+    song, track = plain_song()
+    track.add_pattern(pattern, 0.5)  # loops: a new voice every 1.5 beats, none released
+    left = song.render(3 * RATE)[0::2]
+    assert changes(left) == [RATE // 4, RATE] and left[-1] == 1.0  # two voices, then clipped
+    assert song.length_beats() is None
+    song, track = plain_song()
+    track.add_pattern(pattern, 0.5, end_beat=1.0)
+    assert song.length_beats() == 0.5 + (2**32 - 1) * 0.5
+
+
 def busy_song(window=None):
     """Several tracks (samplers and a zone map), tempo changes, notes and
     looping patterns with triplet steps, envelopes that take many frames."""
