@@ -11,6 +11,7 @@ import array
 import math
 import sys
 import time
+from typing import Any, Callable
 
 import tamlor
 import tamlor_song
@@ -20,13 +21,13 @@ RATE = 44100
 BLOCK = 512
 
 
-def looped(oscillator, frames, root):
+def looped(oscillator: Any, frames: int, root: int) -> tamlor.AudioSample:
     sample = tamlor.AudioSample(oscillator.render_to_buffer(frames), root_note=root)
     sample.loop_start, sample.loop_end = 0, frames
     return sample
 
 
-def piece():
+def piece() -> tamlor_song.Song:
     """The song: 600 melody notes, 300 bass notes, 400 chord notes over two
     zones and 200 drum hits from a looping pattern, 256 beats at 100 to 116
     bpm (about 2.5 minutes)."""
@@ -60,7 +61,7 @@ def piece():
     return song
 
 
-def render_blocks(song, frames):
+def render_blocks(song: tamlor_song.Song, frames: int) -> None:
     out = array.array("f", bytes(8 * BLOCK))
     render_into = song.render_into
     for _ in range(frames // BLOCK):
@@ -68,25 +69,25 @@ def render_blocks(song, frames):
 
 
 class _RecordingMixer:
-    def __init__(self, mixer, trace):
+    def __init__(self, mixer: tamlor.Mixer, trace: list[tuple[Callable[..., None], tuple[Any, ...]]]) -> None:
         self._mixer, self._trace = mixer, trace
 
-    def __getattr__(self, name):
+    def __getattr__(self, name: str) -> Any:
         return getattr(self._mixer, name)
 
-    def mix_down_into(self, out, buffers):
+    def mix_down_into(self, out: Any, buffers: list[memoryview]) -> None:
         self._trace.append((self._mixer.mix_down_into, (out, list(buffers))))
         self._mixer.mix_down_into(out, buffers)
 
 
-def native_trace(frames):
+def native_trace(frames: int) -> tuple[tamlor_song.Song, list[tuple[Callable[..., None], tuple[Any, ...]]]]:
     """The song of `piece`, rendered in blocks with every native call it makes
     recorded as (callable, arguments), and the song ready to replay them."""
     song = piece()
-    trace = []
+    trace: list[tuple[Callable[..., None], tuple[Any, ...]]] = []
 
-    def recording(fn):
-        def call(*args):
+    def recording(fn: Callable[..., None]) -> Callable[..., None]:
+        def call(*args: Any) -> None:
             trace.append((fn, args))
             fn(*args)
         return call
@@ -96,9 +97,9 @@ def native_trace(frames):
         if isinstance(track.instrument, tamlor.SampleMap):
             # The zone lookup is the layer's work; the note start is native.
             find, start = track.instrument.find_sample, track.sampler.note_on_sample
-            zones = {}
+            zones: dict[tuple[int, int], Any] = {}
 
-            def zone_on(note, velocity, find=find, start=start, zones=zones):
+            def zone_on(note: int, velocity: int, find: Any = find, start: Any = start, zones: Any = zones) -> None:
                 sample = zones.get((note, velocity)) or zones.setdefault((note, velocity), find(note, velocity))
                 trace.append((start, (note, velocity, sample)))
                 start(note, velocity, sample)
@@ -106,17 +107,17 @@ def native_trace(frames):
         else:
             track._start = recording(track._start)
         track._stop = recording(track._stop)
-    song._mixer = _RecordingMixer(song._mixer, trace)
+    setattr(song, "_mixer", _RecordingMixer(song._mixer, trace))
     render_blocks(song, frames)
     return song, trace
 
 
-def replay(trace):
+def replay(trace: list[tuple[Callable[..., None], tuple[Any, ...]]]) -> None:
     for fn, args in trace:
         fn(*args)
 
 
-def main():
+def main() -> list[str]:
     song = piece()
     frames = song.frame_at(song.length_beats()) // BLOCK * BLOCK
     seconds = frames / RATE

@@ -67,8 +67,12 @@ _WINDOW = 1 << 16
 _OFF, _ON = 0, 1
 
 Number = Union[int, float]
-NoteLike = Union["tamlor.NoteEvent", tuple]
+NoteLike = Union["tamlor.NoteEvent", tuple[Number, Number, int], tuple[Number, Number, int, int]]
 Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
+# A scheduled note-on or note-off: (frame, kind, track, order, step, call, arguments).
+Event = tuple[int, int, int, int, int, Callable[..., None], tuple[int, ...]]
+# A frame later than any a song reaches: "no event scheduled".
+_NEVER = 1 << 96
 
 
 # Bounds that keep every frame a song computes finite and every grid walk
@@ -241,7 +245,7 @@ class Track:
     @property
     def gain(self) -> float:
         """Linear gain of the track, 0.0 to 2.0 (values beyond are clamped)."""
-        return self._song._mixer.get_channel(self._index).gain
+        return float(self._song._mixer.get_channel(self._index).gain)
 
     @gain.setter
     def gain(self, value: float) -> None:
@@ -250,7 +254,7 @@ class Track:
     @property
     def pan(self) -> float:
         """Stereo position, -1.0 (left) to 1.0 (right), with a constant-power pan law."""
-        return self._song._mixer.get_channel(self._index).pan
+        return float(self._song._mixer.get_channel(self._index).pan)
 
     @pan.setter
     def pan(self, value: float) -> None:
@@ -259,7 +263,7 @@ class Track:
     @property
     def mute(self) -> bool:
         """True silences the track (its voices keep playing unheard)."""
-        return self._song._mixer.get_channel(self._index).mute
+        return bool(self._song._mixer.get_channel(self._index).mute)
 
     @mute.setter
     def mute(self, value: bool) -> None:
@@ -268,7 +272,7 @@ class Track:
     @property
     def solo(self) -> bool:
         """While any track is soloed, only soloed tracks are heard (a muted one stays silent)."""
-        return self._song._mixer.get_channel(self._index).solo
+        return bool(self._song._mixer.get_channel(self._index).solo)
 
     @solo.setter
     def solo(self, value: bool) -> None:
@@ -341,7 +345,7 @@ def _flag(value: Any, name: str) -> bool:
     return value
 
 
-def _flat_floats(view: memoryview) -> memoryview:
+def _flat_floats(view: memoryview[Any]) -> memoryview[Any]:
     """`view` checked to be writable 32-bit floats, as one flat run."""
     if view.readonly:
         raise TypeError("out must be writable")
@@ -387,7 +391,7 @@ class Song:
         self._frame = 0
         # Per-track buffers of `_RUN` frames and their views, plus the calls
         # made for every run; cut views of the last run length are kept.
-        self._buffers: list[array.array] = []
+        self._buffers: list[array.array[float]] = []
         self._views: list[memoryview] = []
         self._renders: list[Callable[[memoryview], None]] = []
         self._cut_length = -1
@@ -396,13 +400,13 @@ class Song:
         # The schedule: events sorted by (frame, kind, track, order, step),
         # each ending with the call and a tuple of its arguments. `_due` is the frame of
         # the next event, or of `_horizon` when the schedule must be extended.
-        self._events: list[tuple] = []
+        self._events: list[Event] = []
         self._next = 0
-        self._horizon: float = 0
-        self._fixed: list[tuple] = []
+        self._horizon = 0
+        self._fixed: list[Event] = []
         self._fixed_frames: list[int] = []
         self._dirty = True
-        self._due: float = 0
+        self._due = 0
 
     def __repr__(self) -> str:
         return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
@@ -488,7 +492,7 @@ class Song:
     @property
     def master_gain(self) -> float:
         """Linear gain applied to the mixed stereo signal, 0.0 to 2.0 (clamped); 0.8 at first."""
-        return self._mixer.master_gain
+        return float(self._mixer.master_gain)
 
     @master_gain.setter
     def master_gain(self, value: float) -> None:
@@ -562,7 +566,7 @@ class Song:
         """The play position in seconds."""
         return self._frame / self._rate
 
-    def render(self, frames: int) -> array.array:
+    def render(self, frames: int) -> array.array[float]:
         """The next `frames` frames of the song as interleaved stereo: an
         `array.array('f')` of 2 × frames values, left, right, left, right..."""
         if isinstance(frames, bool):
@@ -639,7 +643,7 @@ class Song:
         self._mixer.mix_down_into(out, self._cut_views)
         self._frame = end
 
-    def _fire(self, frame: int) -> float:
+    def _fire(self, frame: int) -> int:
         """Applies the events at `frame` (the next due frame), rebuilding or
         extending the schedule first when it needs to be, and returns the
         next due frame."""
@@ -663,7 +667,7 @@ class Song:
         """Computes the frames of every note from the tempo map and schedules the
         events from `frame` on."""
         self._dirty = False
-        fixed = []
+        fixed: list[Event] = []
         append = fixed.append
         # The tempo map's formula, inlined: this runs for every note.
         beats, bpms, secs, rate = self._tempo_beats, self._tempo_bpms, self._tempo_seconds, self._rate
@@ -692,12 +696,12 @@ class Song:
         """Schedules the events of the frames from `frame` to the next horizon."""
         looping = any(track._patterns for track in self._tracks)
         start = frame
-        end: float = start + _WINDOW if looping else math.inf
+        end = start + _WINDOW if looping else _NEVER
         lo = bisect_left(self._fixed_frames, start)
-        hi = len(self._fixed) if end == math.inf else bisect_left(self._fixed_frames, end)
+        hi = bisect_left(self._fixed_frames, end)
         events = self._fixed[lo:hi]
         if looping:
-            patterned = self._pattern_events(start, int(end))
+            patterned = self._pattern_events(start, end)
             if patterned:
                 events.extend(patterned)
                 events.sort()
@@ -706,14 +710,14 @@ class Song:
         self._horizon = end
         self._due = events[0][0] if events else end
 
-    def _pattern_events(self, first: int, stop: int) -> list[tuple]:
+    def _pattern_events(self, first: int, stop: int) -> list[Event]:
         """The events of every pattern with frames in [first, stop). The grid is
         walked step by step, from a little before the window to a little after
         it (the tempo map is inverted only approximately): once for the
         note-ons, and once per step length in the pattern for the note-offs,
         shifted back by that length. Only events whose exact frames fall
         inside the window are kept."""
-        out: list[tuple] = []
+        out: list[Event] = []
         frame_of = self._frame_of
         b0 = self._beat_near(first - 1)
         b1 = self._beat_near(stop + 1)
