@@ -66,11 +66,10 @@ _WINDOW = 1 << 16
 # Event kinds, in the order they are applied at one frame.
 _OFF, _ON = 0, 1
 
-Number = Union[int, float]
-NoteLike = Union["tamlor.NoteEvent", tuple[Number, Number, int], tuple[Number, Number, int, int]]
-Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
+_NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
+_Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # A scheduled note-on or note-off: (frame, kind, track, order, step, call, arguments).
-Event = tuple[int, int, int, int, int, Callable[..., None], tuple[int, ...]]
+_Event = tuple[int, int, int, int, int, Callable[..., None], tuple[int, ...]]
 # A frame later than any a song reaches: "no event scheduled".
 _NEVER = 1 << 96
 
@@ -78,9 +77,9 @@ _NEVER = 1 << 96
 # Bounds that keep every frame a song computes finite and every grid walk
 # short: a billion beats, tempos from 1 to 10,000 beats per minute, steps of
 # at least a thousandth of a beat.
-MAX_BEAT = 1e9
-MIN_BPM, MAX_BPM = 1.0, 10_000.0
-MIN_STEP = 0.001
+_MAX_BEAT = 1e9
+_MIN_BPM, _MAX_BPM = 1.0, 10_000.0
+_MIN_STEP = 0.001
 
 
 def _real(value: Any, name: str, what: str) -> float:
@@ -96,17 +95,17 @@ def _real(value: Any, name: str, what: str) -> float:
 
 
 def _beat(value: Any, name: str, low: float = 0.0) -> float:
-    """A beat position or length: a real number from `low` to MAX_BEAT."""
+    """A beat position or length: a real number from `low` to _MAX_BEAT."""
     x = _real(value, name, "a number of beats")
-    if not low <= x <= MAX_BEAT:
-        raise ValueError(f"{name} must be a number of beats from {low:g} to {MAX_BEAT:g} (got {x!r})")
+    if not low <= x <= _MAX_BEAT:
+        raise ValueError(f"{name} must be a number of beats from {low:g} to {_MAX_BEAT:g} (got {x!r})")
     return x
 
 
 def _bpm(value: Any, name: str = "bpm") -> float:
     x = _real(value, name, "a tempo in beats per minute")
-    if not MIN_BPM <= x <= MAX_BPM:
-        raise ValueError(f"{name} must be from {MIN_BPM:g} to {MAX_BPM:g} beats per minute (got {x!r})")
+    if not _MIN_BPM <= x <= _MAX_BPM:
+        raise ValueError(f"{name} must be from {_MIN_BPM:g} to {_MAX_BPM:g} beats per minute (got {x!r})")
     return x
 
 
@@ -190,7 +189,7 @@ class Track:
     """
 
     def __init__(self, song: "Song", index: int, name: str, sampler: "tamlor.Sampler",
-                 instrument: Instrument) -> None:
+                 instrument: _Instrument) -> None:
         self._song = song
         self._index = index
         self._name = name
@@ -233,7 +232,7 @@ class Track:
         return self._index
 
     @property
-    def instrument(self) -> Instrument:
+    def instrument(self) -> _Instrument:
         """The Sampler or SampleMap given to `Song.add_track`."""
         return self._instrument
 
@@ -278,14 +277,14 @@ class Track:
     def solo(self, value: bool) -> None:
         self._song._mixer.set_channel_solo(self._index, _flag(value, "solo"))
 
-    def add_note(self, start_beat: Number, duration_beats: Number, note: int, velocity: int = 100) -> None:
+    def add_note(self, start_beat: float, duration_beats: float, note: int, velocity: int = 100) -> None:
         """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
         `duration_beats` beats. Beats count from 0 at the start of the song."""
         entry = _note_entry(start_beat, duration_beats, note, velocity)
         self._notes.append((self._song._next_seq(), *entry))
         self._song._changed()
 
-    def add_notes(self, notes: Union["tamlor.EventSequence", Iterable[NoteLike]]) -> int:
+    def add_notes(self, notes: Union["tamlor.EventSequence", Iterable[_NoteLike]]) -> int:
         """Adds many notes at once, in the order given: a `tamlor.EventSequence`, or
         an iterable of `tamlor.NoteEvent` or of tuples (start_beat, duration_beats,
         note) or (start_beat, duration_beats, note, velocity). Every note is checked
@@ -314,8 +313,8 @@ class Track:
         self._song._changed()
         return len(entries)
 
-    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: Number, start_beat: Number = 0.0,
-                    end_beat: Optional[Number] = None) -> None:
+    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: float, start_beat: float = 0.0,
+                    end_beat: Optional[float] = None) -> None:
         """Plays a copy of `pattern` on a grid of `step_duration` beats (at least
         0.001) from
         `start_beat`: step k (counting on past the pattern's length, which wraps)
@@ -325,7 +324,7 @@ class Track:
         to the pattern object do not reach the song."""
         if not isinstance(pattern, tamlor.Pattern):
             raise TypeError(f"pattern must be a tamlor.Pattern, not {type(pattern).__name__}")
-        step = _beat(step_duration, "step_duration", MIN_STEP)
+        step = _beat(step_duration, "step_duration", _MIN_STEP)
         start = _beat(start_beat, "start_beat")
         end = None if end_beat is None else _beat(end_beat, "end_beat")
         placed = _Pattern(self._song._next_seq(), pattern, step, start, end)
@@ -370,7 +369,7 @@ class Song:
     the last one stopped, and `seek(frame)` or `reset()` move the play position.
     """
 
-    def __init__(self, bpm: Number = 120.0, sample_rate: int = 44100) -> None:
+    def __init__(self, bpm: float = 120.0, sample_rate: int = 44100) -> None:
         bpm = _bpm(bpm)
         if isinstance(sample_rate, bool):
             raise TypeError("sample_rate must be an integer, not bool")
@@ -400,10 +399,10 @@ class Song:
         # The schedule: events sorted by (frame, kind, track, order, step),
         # each ending with the call and a tuple of its arguments. `_due` is the frame of
         # the next event, or of `_horizon` when the schedule must be extended.
-        self._events: list[Event] = []
+        self._events: list[_Event] = []
         self._next = 0
         self._horizon = 0
-        self._fixed: list[Event] = []
+        self._fixed: list[_Event] = []
         self._fixed_frames: list[int] = []
         self._dirty = True
         self._due = 0
@@ -429,7 +428,7 @@ class Song:
         """The tempo changes as (beat, bpm) pairs in beat order, the first at beat 0."""
         return list(zip(self._tempo_beats, self._tempo_bpms))
 
-    def set_tempo(self, beat: Number, bpm: Number) -> None:
+    def set_tempo(self, beat: float, bpm: float) -> None:
         """Plays at `bpm` beats per minute (1 to 10,000) from `beat` on, until the
         next tempo change; a change at a beat that already has one replaces it. Notes keep
         their beats, so every later note moves in time."""
@@ -447,11 +446,11 @@ class Song:
             secs[j] = secs[j - 1] + ((beats[j] - beats[j - 1]) * 60.0) / bpms[j - 1]
         self._changed()
 
-    def seconds_at(self, beat: Number) -> float:
+    def seconds_at(self, beat: float) -> float:
         """The time in seconds at which `beat` sounds, by the tempo map."""
         return self._seconds(_beat(beat, "beat"))
 
-    def frame_at(self, beat: Number) -> int:
+    def frame_at(self, beat: float) -> int:
         """The frame at which an event at `beat` sounds: seconds × sample rate, rounded half up."""
         return self._frame_of(_beat(beat, "beat"))
 
@@ -498,7 +497,7 @@ class Song:
     def master_gain(self, value: float) -> None:
         self._mixer.master_gain = _level(value, "master_gain")
 
-    def add_track(self, name: str, instrument: Instrument, gain: Number = 0.8, pan: Number = 0.0,
+    def add_track(self, name: str, instrument: _Instrument, gain: float = 0.8, pan: float = 0.0,
                   envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[int] = None) -> Track:
         """Adds a track that plays `instrument` and returns it.
 
@@ -667,7 +666,7 @@ class Song:
         """Computes the frames of every note from the tempo map and schedules the
         events from `frame` on."""
         self._dirty = False
-        fixed: list[Event] = []
+        fixed: list[_Event] = []
         append = fixed.append
         # The tempo map's formula, inlined: this runs for every note.
         beats, bpms, secs, rate = self._tempo_beats, self._tempo_bpms, self._tempo_seconds, self._rate
@@ -710,14 +709,14 @@ class Song:
         self._horizon = end
         self._due = events[0][0] if events else end
 
-    def _pattern_events(self, first: int, stop: int) -> list[Event]:
+    def _pattern_events(self, first: int, stop: int) -> list[_Event]:
         """The events of every pattern with frames in [first, stop). The grid is
         walked step by step, from a little before the window to a little after
         it (the tempo map is inverted only approximately): once for the
         note-ons, and once per step length in the pattern for the note-offs,
         shifted back by that length. Only events whose exact frames fall
         inside the window are kept."""
-        out: list[Event] = []
+        out: list[_Event] = []
         frame_of = self._frame_of
         b0 = self._beat_near(first - 1)
         b1 = self._beat_near(stop + 1)
