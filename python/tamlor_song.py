@@ -181,7 +181,8 @@ class _Pattern:
 
 
 class Track:
-    """One instrument in a song, on a mixer channel of its own.
+    """One instrument in a song, on a mixer channel of its own; `Song.add_track`
+    makes it.
 
     Add notes in beats with `add_note`, `add_notes` and `add_pattern`. The
     mixer settings (`gain`, `pan`, `mute`, `solo`) can change at any time and
