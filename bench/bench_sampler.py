@@ -4,13 +4,17 @@ floats in the same run: turning 512 32-bit floats into a Python list is the
 floor for any call that returns a block, so the ratio shows what the voices
 themselves cost on top. `note_on` on a ten-second sample is measured against
 `note_on` on a ten-frame one: a note start shares the sample's frames, so the
-two must cost about the same."""
+two must cost about the same. Then the array road: render_into a 512-frame
+float32 NumPy array with one voice, as a ratio to render(512) of the same
+sampler, and an AudioSample built from a 441,000-float float32 array, as a
+ratio to one built from the same data as a list."""
 import math
 import sys
 from array import array
 
+from common import best_per_call, per_call, report, report_pairs
+import numpy as np
 import tamlor
-from common import best_per_call, per_call, report
 
 
 def sounding_sampler(voices):
@@ -53,7 +57,21 @@ def main():
         ("note_on, 10-second sample (441000 frames)", note_on_cost(441_000), 1.5),
     ]
     failures += report("Sampler.note_on, per call (ratio to a 10-frame sample):", note_rows, "note_on, 10-frame sample")
-    return failures
+    print()
+    return failures + report_pairs("Sampler, the array road (ratio to the list road):", array_rows())
+
+
+def array_rows():
+    sampler = sounding_sampler(1)
+    env = {"sampler": sampler, "out": np.zeros(512, dtype=np.float32)}
+    base, t = best_per_call(["sampler.render(512)", "sampler.render_into(out)"], env, number=2_000)
+    data = np.sin(np.arange(441_000) * (2.0 * math.pi * 440.0 / 44100.0)).astype(np.float32)
+    env = {"AudioSample": tamlor.AudioSample, "data": data, "values": data.tolist()}
+    list_time, array_time = best_per_call(["AudioSample(values)", "AudioSample(data)"], env, number=3, rounds=7)
+    return [
+        ("Sampler.render_into(512 float32), 1 voice / render(512)", base, t, 1 / 3),
+        ("AudioSample(441,000 float32) / AudioSample(same as list)", list_time, array_time, 1 / 20),
+    ]
 
 
 if __name__ == "__main__":

@@ -1,6 +1,13 @@
 """Shared timing helpers for the benchmarks: every figure is a ratio to a
 baseline measured in the same run, so machines and loads compare."""
+import os
 import timeit
+
+# NumPy baselines run on one thread, as the module does: its BLAS reads these
+# when it is first imported, so they are set before any benchmark imports it.
+for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS", "BLIS_NUM_THREADS",
+             "VECLIB_MAXIMUM_THREADS", "NUMEXPR_NUM_THREADS"):
+    os.environ[_var] = "1"
 
 
 def per_call(stmt, setup="pass", globals=None, number=200_000, repeat=7):
@@ -34,4 +41,20 @@ def report(title, rows, baseline_name):
             if ratio > limit:
                 failures.append(name)
         print(f"  {name:<48} {ratio:6.2f}x{mark}")
+    return failures
+
+
+def report_pairs(title, rows):
+    """Prints rows (name, baseline seconds, seconds, limit or None) as the
+    ratio of each call to its own baseline; returns the names over their limit."""
+    print(title)
+    failures = []
+    for name, base, t, limit in rows:
+        ratio = t / base
+        mark = ""
+        if limit is not None:
+            mark = f"  (limit {limit:.2f}x)" + ("" if ratio <= limit else "  OVER")
+            if ratio > limit:
+                failures.append(name)
+        print(f"  {name:<60} {ratio:6.3f}x{mark}")
     return failures

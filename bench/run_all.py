@@ -6,6 +6,7 @@ import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+import common  # noqa: E402,F401  (holds NumPy's BLAS to one thread before anything imports it)
 
 failures = []
 for path in sorted(HERE.glob("bench_*.py")):

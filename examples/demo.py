@@ -6,9 +6,9 @@ of sixteenth notes, a bass line and a melody from event sequences, and a pad
 of three held notes, each part a track with a Sampler whose sound was made
 with the oscillators and the seeded noise source. The song starts and stops
 every note at its own frame, and mixes the tracks (gain, constant-power pan,
-master gain) to interleaved stereo, 512 frames at a time, which goes to the
-file through the standard library's `wave` module. The same seed gives the
-same file, byte for byte.
+master gain) to interleaved stereo, 512 frames at a time, straight into the
+song's preallocated buffer, which goes to the file through the standard
+library's `wave` module. The same seed gives the same file, byte for byte.
 
     python examples/demo.py [--output song.wav] [--seed 7] [--bars 8]
 """
@@ -139,9 +139,12 @@ def render_song(bars, seed, verbose=True):
             starts = [(e.beat_position, e.note, song.frame_at(e.beat_position))
                       for e in sequence.events_starting_in_range(0.0, 2.0)]
             print(f"{name} notes in the first two beats (beat, note, frame): {starts}")
-    out = array.array("f")
-    while len(out) < 2 * total_frames:
-        out.extend(song.render(min(BLOCK, total_frames - len(out) // 2)))
+    # The whole song's memory at once; each block is rendered into its slice.
+    out = array.array("f", bytes(4 * 2 * total_frames))
+    view = memoryview(out)
+    for start in range(0, total_frames, BLOCK):
+        song.render_into(view[2 * start:2 * min(total_frames, start + BLOCK)])
+    view.release()
     return out
 
 

@@ -19,3 +19,12 @@ def test_tour_runs():
     assert "440.0 60" in printed
     assert "1024 Mixer(master_gain=0.80, channels=[Lead, Pad])" in printed
     assert "22050 205800 88200" in printed
+
+
+def test_arrays_section_runs():
+    text = README.read_text(encoding="utf-8")
+    code = re.search(r"## Audio as arrays\n.*?```python\n(.*?)```", text, re.S).group(1)
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        exec(compile(code, "README arrays", "exec"), {})
+    assert "(512, 2) True" in out.getvalue()

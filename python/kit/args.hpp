@@ -78,6 +78,10 @@ public:
     // reach it and empty it, so this form holds a strong reference to every
     // argument until the call is done.
     Args(Params& params, PyObject* args, PyObject* kwargs);
+    ~Args() {
+        if (!owns_values_) return;
+        for (int i = 0; i < params_.count(); ++i) Py_XDECREF(values_[static_cast<std::size_t>(i)]);
+    }
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
 
@@ -111,7 +115,7 @@ private:
     Params& params_;
     PyObject* const* given_ = nullptr;  // the arguments by position: the caller's array or values_
     std::array<PyObject*, Params::max_params> values_;  // the first count() are set when used
-    std::array<Ref, Params::max_params> held_;  // the tp_new form's references to values_
+    bool owns_values_ = false;  // the tp_new form holds a reference to each of values_
 };
 
 template <class V>

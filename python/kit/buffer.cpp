@@ -333,6 +333,9 @@ bool read_float_buffer(PyObject* o, std::vector<float>& out) {
     BufferView v;
     if (!v.acquire(o) || v.ndim() != 1 || v.scalar() == Scalar::other) return false;
     const auto n = static_cast<std::size_t>(v.items());
+    // One slot to spare: a sample store appends a guard frame, which then
+    // moves nothing.
+    out.reserve(n + 1);
     if (const float* p = v.direct_floats()) {
         out.assign(p, p + n);
     } else {

@@ -161,7 +161,7 @@ std::uint32_t to_u32(PyObject* o, const char* name) {
 std::uint64_t to_u64(PyObject* o, const char* name) {
     // __index__ runs once, here; everything after works on the int it gave.
     Ref index;
-    if (!PyLong_Check(o)) {
+    if (!PyLong_CheckExact(o)) {
         index = Ref(PyNumber_Index(o));
         if (!index) fail_argument(name);
         o = index.get();
@@ -359,10 +359,9 @@ Args::Args(Params& params, PyObject* args, PyObject* kwargs) : params_(params) {
         while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value, nargs);
     }
     finish();
-    for (int i = 0; i < params.count(); ++i) {
-        PyObject* v = values_[static_cast<std::size_t>(i)];
-        if (v) held_[static_cast<std::size_t>(i)] = Ref(Py_NewRef(v));
-    }
+    // Nothing below can fail: the destructor releases these references.
+    for (int i = 0; i < params.count(); ++i) Py_XINCREF(values_[static_cast<std::size_t>(i)]);
+    owns_values_ = true;
 }
 
 void Args::bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs) {
