@@ -68,8 +68,10 @@ _OFF, _ON = 0, 1
 
 _NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
 _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
-# A scheduled note-on or note-off: (frame, kind, track, order, step, call, arguments).
-_Event = tuple[int, int, int, int, int, Callable[..., None], tuple[int, ...]]
+# A scheduled note-on or note-off: (frame, kind, track, order, step, call,
+# arguments, (track, order, step)), a note-on followed by what stops it:
+# (beat, call, arguments).
+_Event = tuple[Any, ...]
 # A frame later than any a song reaches: "no event scheduled".
 _NEVER = 1 << 96
 
@@ -333,9 +335,14 @@ class Track:
         self._song._changed()
 
     def clear(self) -> None:
-        """Removes every note and pattern of the track (sounding voices fade as released)."""
+        """Removes every note and pattern of the track and releases its sounding
+        voices (they fade out with the envelope's release)."""
         self._notes.clear()
         self._patterns.clear()
+        self._sampler.all_notes_off()
+        sounding = self._song._open
+        for key in [key for key in sounding if key[0] == self._index]:
+            del sounding[key]
         self._song._changed()
 
 
@@ -407,6 +414,11 @@ class Song:
         self._fixed_frames: list[int] = []
         self._dirty = True
         self._due = 0
+        # The notes started and not yet stopped, by (track, order, step): the
+        # beat of their note-off, its call and arguments. A tempo change can
+        # move a note-off before the play position; it is then given at once.
+        self._open: dict[tuple[int, int, int], tuple[float, Callable[..., None], tuple[int]]] = {}
+        self._late: list[_Event] = []
 
     def __repr__(self) -> str:
         return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
@@ -622,46 +634,63 @@ class Song:
             self._cut_renders = list(zip(self._renders, self._cut_views))
         pos = self._frame
         end = pos + n
-        due = self._due
-        if due >= end:
+        if self._due >= end:
             # Nothing starts or stops inside the run: one call per track.
             for render, cut in self._cut_renders:
                 render(cut)
         else:
-            # Render up to each frame where notes start or stop, then apply them.
-            pairs = list(zip(self._renders, self._views))
-            a = 0
-            while True:
-                b = due - pos if due < end else n
-                if b > a:
-                    for render, view in pairs:
-                        render(view[a:b])
-                if b == n:
-                    break
-                due = self._fire(due)
-                a = b
+            # The events of the run, track by track, in schedule order. Tracks
+            # play separate samplers, so each is split only where its own notes
+            # start or stop: up to the frame, then the notes, then on.
+            by_track: dict[int, list[tuple[int, _Event]]] = {}
+            due = self._due
+            while due < end:
+                if self._dirty or due >= self._horizon:
+                    # Nothing scheduled before the horizon is left: rebuild or extend.
+                    if self._dirty:
+                        self._compile(due)
+                    else:
+                        self._extend(due)
+                    due = self._due
+                    continue
+                events, i = self._events, self._next
+                count = len(events)
+                at = due - pos
+                while i < count:
+                    event = events[i]
+                    if event[0] != due:
+                        break
+                    track_events = by_track.get(event[2])
+                    if track_events is None:
+                        by_track[event[2]] = [(at, event)]
+                    else:
+                        track_events.append((at, event))
+                    i += 1
+                self._next = i
+                due = events[i][0] if i < count else self._horizon
+            self._due = due
+            sounding = self._open
+            views = self._views
+            for ti, (render, cut) in enumerate(self._cut_renders):
+                mine = by_track.get(ti)
+                if mine is None:
+                    render(cut)
+                    continue
+                view = views[ti]
+                a = 0
+                for at, event in mine:
+                    if at > a:
+                        render(view[a:at])
+                        a = at
+                    event[5](*event[6])
+                    if event[1]:  # a note-on
+                        sounding[event[7]] = event[8]
+                    else:
+                        sounding.pop(event[7], None)
+                if a < n:
+                    render(view[a:n])
         self._mixer.mix_down_into(out, self._cut_views)
         self._frame = end
-
-    def _fire(self, frame: int) -> int:
-        """Applies the events at `frame` (the next due frame), rebuilding or
-        extending the schedule first when it needs to be, and returns the
-        next due frame."""
-        if self._dirty:
-            self._compile(frame)
-        elif frame >= self._horizon and self._next >= len(self._events):
-            self._extend(frame)
-        events, i = self._events, self._next
-        count = len(events)
-        while i < count:
-            event = events[i]
-            if event[0] != frame:
-                break
-            event[5](*event[6])
-            i += 1
-        self._next = i
-        self._due = due = events[i][0] if i < count else self._horizon
-        return due
 
     def _compile(self, frame: int) -> None:
         """Computes the frames of every note from the tempo map and schedules the
@@ -682,11 +711,14 @@ class Song:
                 off = floor((secs[i] + ((e - beats[i]) * 60.0) / bpms[i]) * rate + 0.5)
                 if off <= on:
                     continue  # shorter than a frame: silent
-                append((on, _ON, ti, seq, 0, start, (note, velocity)))
-                append((off, _OFF, ti, seq, 0, stop, (note,)))
+                key = (ti, seq, 0)
+                append((on, _ON, ti, seq, 0, start, (note, velocity), key, (e, stop, (note,))))
+                append((off, _OFF, ti, seq, 0, stop, (note,), key))
         fixed.sort()
         self._fixed = fixed
         self._fixed_frames = [e[0] for e in fixed]
+        self._late = [(frame, _OFF, *key, stop_call, args, key) for key, (stop_beat, stop_call, args)
+                      in self._open.items() if self._frame_of(stop_beat) < frame]
         self._horizon = frame
         self._events = []
         self._next = 0
@@ -700,11 +732,13 @@ class Song:
         lo = bisect_left(self._fixed_frames, start)
         hi = bisect_left(self._fixed_frames, end)
         events = self._fixed[lo:hi]
-        if looping:
-            patterned = self._pattern_events(start, end)
-            if patterned:
-                events.extend(patterned)
-                events.sort()
+        extra = self._pattern_events(start, end) if looping else []
+        if self._late:
+            extra += self._late
+            self._late = []
+        if extra:
+            events.extend(extra)
+            events.sort()
         self._events = events
         self._next = 0
         self._horizon = end
@@ -748,9 +782,10 @@ class Song:
                             continue  # shorter than a frame: silent
                         if walk < 0:
                             if first <= on < stop:
-                                out.append((on, _ON, ti, p.seq, k, start, (note, velocity)))
+                                out.append((on, _ON, ti, p.seq, k, start, (note, velocity), (ti, p.seq, k),
+                                            (on_b + ticks * sd, stop_note, (note,))))
                         elif first <= off < stop:
-                            out.append((off, _OFF, ti, p.seq, k, stop_note, (note,)))
+                            out.append((off, _OFF, ti, p.seq, k, stop_note, (note,), (ti, p.seq, k)))
         return out
 
     def seek(self, frame: int) -> None:
@@ -766,6 +801,7 @@ class Song:
             raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
         for track in self._tracks:
             track._sampler.panic()
+        self._open.clear()
         self._frame = f
         self._changed()
 

@@ -399,6 +399,32 @@ def test_notes_added_while_playing_sound_at_their_own_frames():
     assert first + song.render(RATE) == ref.render(RATE // 2 + RATE)
 
 
+def test_a_tempo_change_that_moves_a_sounding_notes_end_into_the_past_ends_it_at_once():
+    song, track = plain_song(bpm=60.0)
+    track.add_note(0.0, 4.0, 60, 127)        # four seconds at 60 bpm
+    pattern = tamlor.Pattern(1)
+    pattern.set_step(0, tamlor.Step(64, 127, 8))
+    track.add_pattern(pattern, 0.5, end_beat=0.5)  # also four seconds
+    first = song.render(2 * RATE)[0::2]
+    assert changes(first) == [0] and first[-1] == 1.0  # two voices, clipped
+    song.set_tempo(0.0, 240.0)               # beat 4 is now at one second: both ends are past
+    assert not any(song.render(RATE))
+    # Notes that end later than the play position keep their new frames.
+    song, track = plain_song(bpm=60.0)
+    track.add_note(0.0, 4.0, 60, 127)
+    song.render(RATE)
+    song.set_tempo(2.0, 120.0)               # beat 4 moves from 4 s to 3 s
+    assert changes(song.render(3 * RATE)[0::2]) == [0, 2 * RATE]
+
+
+def test_clearing_a_track_releases_its_held_notes():
+    song, track = plain_song()
+    track.add_note(0.0, 100.0, 60, 127)
+    song.render(100)
+    track.clear()
+    assert not any(song.render(100))
+
+
 def test_add_notes_takes_sequences_events_and_tuples_in_order():
     sequence = tamlor.EventSequence()
     sequence.add_event(tamlor.NoteEvent(1.0, 0.5, 60, 127))
@@ -410,6 +436,9 @@ def test_add_notes_takes_sequences_events_and_tuples_in_order():
     beat = RATE // 2
     assert changes(song.render(5 * beat)[0::2]) == [i * beat // 2 for i in range(10)]
     assert song.length_beats() == 4.5
+    track.clear()
+    song.reset()
+    assert song.length_beats() == 0.0 and not any(song.render(5 * beat))
 
 
 NAN, INF = float("nan"), float("inf")
