@@ -319,12 +319,11 @@ class Track:
     def add_pattern(self, pattern: "tamlor.Pattern", step_duration: float, start_beat: float = 0.0,
                     end_beat: Optional[float] = None) -> None:
         """Plays a copy of `pattern` on a grid of `step_duration` beats (at least
-        0.001) from
-        `start_beat`: step k (counting on past the pattern's length, which wraps)
-        starts at start_beat + k * step_duration, and lasts its duration_ticks
-        steps. The pattern loops while its `loop_enabled` is set, else plays once;
-        `end_beat` stops it earlier (no step starts at or after it). Later edits
-        to the pattern object do not reach the song."""
+        0.001) from `start_beat`: step k (counting on past the pattern's length,
+        which wraps) starts at start_beat + k * step_duration, and lasts its
+        duration_ticks steps. The pattern loops while its `loop_enabled` is set,
+        else plays once; `end_beat` stops it earlier (no step starts at or after
+        it). Later edits to the pattern object do not reach the song."""
         if not isinstance(pattern, tamlor.Pattern):
             raise TypeError(f"pattern must be a tamlor.Pattern, not {type(pattern).__name__}")
         step = _beat(step_duration, "step_duration", _MIN_STEP)
@@ -443,8 +442,10 @@ class Song:
 
     def set_tempo(self, beat: float, bpm: float) -> None:
         """Plays at `bpm` beats per minute (1 to 10,000) from `beat` on, until the
-        next tempo change; a change at a beat that already has one replaces it. Notes keep
-        their beats, so every later note moves in time."""
+        next tempo change; a change at a beat that already has one replaces it.
+        Notes keep their beats, so every later note moves in time (a note
+        already sounding whose end moves before the play position stops at
+        once)."""
         b = _beat(beat, "beat")
         t = _bpm(bpm)
         i = bisect_left(self._tempo_beats, b)
@@ -547,7 +548,8 @@ class Song:
         elif isinstance(instrument, tamlor.SampleMap):
             sampler = tamlor.Sampler(tamlor.AudioSample([]), sample_rate=self._rate)
         else:
-            raise TypeError(f"instrument must be a tamlor.Sampler or a tamlor.SampleMap, not {type(instrument).__name__}")
+            raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
+                            f"not {type(instrument).__name__}")
         if envelope is not None:
             sampler.set_envelope(envelope)
         if voices is not None:
