@@ -1,5 +1,6 @@
 #include "kit/buffer.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -349,25 +350,27 @@ bool read_float_buffer(PyObject* o, std::vector<float>& out) {
 // FloatRun
 
 void FloatRun::detach_from(const char* begin, const char* end) {
-    if (!held_ || span_.empty() || !begin) return;
+    const bool in_place = view_.held() || shared_view_;
+    if (!in_place || span_.empty() || !begin) return;
     if (!overlaps(span_.data(), span_.data() + span_.size(), begin, end)) return;
     owned_.assign(span_.begin(), span_.end());
     span_ = owned_;
-    held_.reset();
+    view_ = BufferView();
+    shared_view_.reset();
 }
 
 FloatRun FloatRun::read(PyObject* o, const char* name) {
     FloatRun run;
     if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) {
-        auto view = std::make_shared<BufferView>();
-        if (view->acquire(o) && view->ndim() == 1 && view->scalar() != Scalar::other) {
-            const auto n = static_cast<std::size_t>(view->items());
-            if (const float* p = view->direct_floats()) {
+        BufferView view;
+        if (view.acquire(o) && view.ndim() == 1 && view.scalar() != Scalar::other) {
+            const auto n = static_cast<std::size_t>(view.items());
+            if (const float* p = view.direct_floats()) {
                 run.span_ = std::span<const float>(p, n);
-                run.held_ = std::move(view);
+                run.view_ = std::move(view);
             } else {
                 run.owned_.resize(n);
-                view->read_floats(run.owned_.data());
+                view.read_floats(run.owned_.data());
                 run.span_ = run.owned_;
             }
             return run;
@@ -388,7 +391,7 @@ std::optional<std::vector<FloatRun>> FloatRun::rows_of(PyObject* o) {
     if (const float* p = view->direct_floats()) {
         for (std::size_t r = 0; r < rows; ++r) {
             runs[r].span_ = std::span<const float>(p + r * cols, cols);
-            runs[r].held_ = view;
+            runs[r].shared_view_ = view;
         }
         return runs;
     }
@@ -406,6 +409,7 @@ std::vector<FloatRun> read_channel_runs(PyObject* o, const char* name) {
     if (auto rows = FloatRun::rows_of(o)) return std::move(*rows);
     const Py_ssize_t n = sequence_length(o, name);
     std::vector<FloatRun> runs;
+    runs.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(n, 64)));  // a length may be false: capped
     for_each_item(o, name, n, [&](Py_ssize_t, PyObject* item) { runs.push_back(FloatRun::read(item, name)); });
     return runs;
 }

@@ -160,7 +160,8 @@ public:
     static std::optional<std::vector<FloatRun>> rows_of(PyObject* o);
 
 private:
-    std::shared_ptr<const BufferView> held_;  // shared by the rows of one 2-D buffer
+    BufferView view_;                               // the buffer a 1-D run reads in place
+    std::shared_ptr<const BufferView> shared_view_;  // or the one shared by the rows of a 2-D buffer
     std::vector<float> owned_;
     std::span<const float> span_;
 };

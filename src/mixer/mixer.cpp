@@ -81,23 +81,50 @@ void Mixer::mix_down(std::span<const std::span<const float>> buffers, std::span<
     if (buffers.size() != channels_.size()) {
         throw std::logic_error("Number of buffers must match number of channels");
     }
-    const std::size_t frames = out.size() / 2;
-    std::fill(out.begin(), out.end(), 0.0f);
+    // The heard channels' factors, once per call.
+    struct Heard {
+        std::span<const float> in;
+        float left;  // pan factors
+        float right;
+        float gain;
+    };
+    std::vector<Heard> heard;
     const bool solo = any_solo();
     for (std::size_t c = 0; c < channels_.size(); ++c) {
         if (!is_audible(c, solo)) continue;
         const MixerChannel& ch = channels_[c];
         const PanFactors f = pan_factors(ch.pan());
-        const float gain = ch.gain();
-        const std::span<const float> in = buffers[c];
-        const std::size_t n = std::min(in.size(), frames);
-        for (std::size_t j = 0; j < n; ++j) {
-            const float s = in[j] * gain;
-            out[2 * j] += s * f.left;
-            out[2 * j + 1] += s * f.right;
+        heard.push_back({buffers[c], f.left, f.right, ch.gain()});
+    }
+    // Frames go in chunks through two planar sums (left, right), each formed
+    // in channel order from 0.0 exactly as one interleaved sum would be; the
+    // loops over frames are then plain enough to run several frames wide.
+    const std::size_t frames = out.size() / 2;
+    constexpr std::size_t chunk = 256;
+    float left[chunk];
+    float right[chunk];
+    for (std::size_t start = 0; start < frames; start += chunk) {
+        const std::size_t k = std::min(chunk, frames - start);
+        std::fill(left, left + k, 0.0f);
+        std::fill(right, right + k, 0.0f);
+        for (const Heard& h : heard) {
+            // A buffer shorter than the output stops early.
+            const std::size_t n = h.in.size() > start ? std::min(k, h.in.size() - start) : 0;
+            const float* in = h.in.data() + start;
+            for (std::size_t j = 0; j < n; ++j) {
+                const float s = in[j] * h.gain;
+                left[j] += s * h.left;
+                right[j] += s * h.right;
+            }
+        }
+        float* o = out.data() + 2 * start;
+        for (std::size_t j = 0; j < k; ++j) {
+            o[2 * j] = left[j] * master_gain_;
+            o[2 * j + 1] = right[j] * master_gain_;
         }
     }
-    for (float& v : out) v *= master_gain_;
+    // An odd last sample (an output of odd length) holds no frame: silence.
+    if (out.size() % 2) out.back() = 0.0f * master_gain_;
 }
 
 std::vector<float> Mixer::mix_down(std::span<const std::span<const float>> buffers) const {
