@@ -130,7 +130,7 @@ def main() -> list[str]:
     whole = array.array("f", bytes(8 * frames))
     inf = math.inf
     best = {"layer first": inf, "layer rest": inf, "native first": inf, "native rest": inf, "one call": inf}
-    for _ in range(5):
+    for _ in range(9):
         song.reset()
         t0 = time.perf_counter()
         song.render_into(block)
