@@ -618,15 +618,18 @@ class Song:
             self._mixer.mix_down_into(view, self._cut_views)
             self._frame += total
             return
+        if not total:
+            return
         if not self._tracks:
             view[:] = array.array("f", bytes(4 * count))
             self._frame += total
             return
-        done = 0
-        while done < total:
+        if total <= _RUN:
+            self._run(view, total)
+            return
+        for done in range(0, total, _RUN):
             n = min(_RUN, total - done)
-            self._run(view[2 * done:2 * (done + n)] if n != total else view, n)
-            done += n
+            self._run(view[2 * done:2 * (done + n)], n)
 
     def _run(self, out: memoryview, n: int) -> None:
         """Renders n <= _RUN frames into `out` (2n floats)."""
