@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "audio_output/devices.hpp"
-#include "midi_input/alsa_library.hpp"
-#include "midi_input/device_error.hpp"
-#include "midi_input/text.hpp"
+#include "device_support/alsa_library.hpp"
+#include "device_support/device_error.hpp"
+#include "device_support/text.hpp"
 
 namespace tamlor::audio_output {
 namespace {

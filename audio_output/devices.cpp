@@ -5,7 +5,7 @@
 
 #include "audio/pcm.hpp"
 #include "common/errors.hpp"
-#include "midi_input/device_error.hpp"
+#include "device_support/device_error.hpp"
 
 namespace tamlor::audio_output {
 namespace {

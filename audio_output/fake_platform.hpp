@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "audio_output/devices.hpp"
-#include "midi_input/device_error.hpp"
+#include "device_support/device_error.hpp"
 
 namespace tamlor::audio_output {
 

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "audio_output/devices.hpp"
-#include "midi_input/device_error.hpp"
-#include "midi_input/text.hpp"
+#include "device_support/device_error.hpp"
+#include "device_support/text.hpp"
 
 namespace tamlor::audio_output {
 namespace {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <string>
 
-#include "midi_input/alsa_library.hpp"
+#include "device_support/alsa_library.hpp"
 #include "midi_input/ports.hpp"
-#include "midi_input/text.hpp"
+#include "device_support/text.hpp"
 
 namespace tamlor::midi_input {
 namespace {

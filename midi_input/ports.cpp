@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "midi_input/device_error.hpp"
-#include "midi_input/text.hpp"
+#include "device_support/device_error.hpp"
+#include "device_support/text.hpp"
 
 namespace tamlor::midi_input {
 

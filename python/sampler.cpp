@@ -277,6 +277,9 @@ Params sampler_new_params{as_constructor, "Sampler", {"sample", "sample_rate=441
 Params set_envelope_params{as_method, "set_envelope", {"envelope"}};
 Params note_on_params{as_method, "note_on", {"note", "velocity"}};
 Params note_off_params{as_method, "note_off", {"note"}};
+Params note_on_sample_params{as_method, "note_on_sample", {"note", "velocity", "sample"},
+                             "Start a voice of the note that plays the given AudioSample instead of the sampler's "
+                             "own, with the sampler's envelope and voice limit."};
 Params render_params{as_method, "render", {"frames"}, "Render audio into a list of f32 samples (mono)."};
 
 PyObject* sampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -336,6 +339,7 @@ PyMethodDef sampler_methods[] = {
     def("set_envelope", method<&Sampler::set_envelope, set_envelope_params>, set_envelope_params),
     def("note_on", method<&Sampler::note_on, note_on_params>, note_on_params),
     def("note_off", method<&Sampler::note_off, note_off_params>, note_off_params),
+    def("note_on_sample", method<&Sampler::note_on_sample, note_on_sample_params>, note_on_sample_params),
     def("active_voice_count", noargs<&Sampler::active_voice_count>, "active_voice_count($self)\n--\n\n"),
     def("all_notes_off", noargs<&Sampler::all_notes_off>, "all_notes_off($self)\n--\n\n"),
     def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),

@@ -18,6 +18,7 @@ def test_tour_runs():
     assert "[('note_on', 36, 110, 0), ('note_off', 36, 0, 250000)]" in printed
     assert "440.0 60" in printed
     assert "1024 Mixer(master_gain=0.80, channels=[Lead, Pad])" in printed
+    assert "22050 205800 88200" in printed
 
 
 def test_arrays_section_runs():

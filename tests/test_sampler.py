@@ -218,6 +218,9 @@ def velocity_error(value):
         (lambda s: s.note_on(-1, 100), OverflowError, None),
         (lambda s: s.note_on(60.0, 100), TypeError, "argument 'note'"),
         (lambda s: s.note_off(128), ValueError, note_error(128)),
+        (lambda s: s.note_on_sample(128, 200, tamlor.AudioSample([1.0])), ValueError, note_error(128)),
+        (lambda s: s.note_on_sample(60, 128, tamlor.AudioSample([1.0])), ValueError, velocity_error(128)),
+        (lambda s: s.note_on_sample(60, 100, [1.0]), TypeError, "argument 'sample'"),
         (lambda s: s.render(-1), OverflowError, None),
         (lambda s: s.render(2**64), OverflowError, None),
         (lambda s: s.render(2**63), OverflowError, None),
@@ -233,6 +236,24 @@ def test_bad_arguments_change_nothing(call, error, match):
         call(sampler)
     assert repr(sampler) == "Sampler(max_voices=3, active=1, sr=44100)"
     assert sampler.render(2) == [0.5, 0.5]  # the voice did not advance
+
+
+def test_note_on_sample_plays_that_sample_with_the_samplers_envelope_and_limit():
+    # A silent sampler: everything heard comes from the given samples.
+    sampler = flat_sampler([0.0] * 8, max_voices=2)
+    ramp = tamlor.AudioSample([0.0, 0.25, 0.5, 0.75], root_note=57)
+    sampler.note_on_sample(69, 127, ramp)  # an octave above the ramp's root: every other frame
+    assert sampler.render(3) == [0.0, 0.5, 0.0]
+    assert sampler.active_voice_count() == 0  # ran past its end
+    held = tamlor.AudioSample([0.5] * 100, root_note=60)
+    sampler.note_on_sample(60, 127, held)
+    sampler.note_on(62, 127)
+    sampler.note_on_sample(64, 127, held)  # the limit of 2 drops the oldest, note 60
+    assert sampler.render(1) == [0.5]
+    sampler.note_off(64)  # FLAT has no release: the zone voice ends at once
+    assert sampler.render(1) == [0.0]
+    assert sampler.active_voice_count() == 1  # the silent note 62 plays on
+    assert tamlor.Sampler.note_on_sample.__text_signature__ == "($self, note, velocity, sample)"
 
 
 @pytest.mark.parametrize(

@@ -91,7 +91,7 @@ double playback_increment(std::uint8_t root_note, std::uint8_t note, std::uint32
 void Sampler::handle_message(const midi::Message& message) {
     switch (message.kind) {
         case midi::MessageKind::NoteOn:
-            start_voice(message.data1, message.data2);
+            start_voice(message.data1, message.data2, sample_);
             break;
         case midi::MessageKind::NoteOff:
             for (Voice& v : voices_) {
@@ -109,6 +109,12 @@ void Sampler::note_on(std::uint8_t note, std::uint8_t velocity) {
     handle_message(midi::Message::note_on(midi::Channel{0}, n, v));
 }
 
+void Sampler::note_on_sample(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample) {
+    midi::Note::make(note);
+    midi::Velocity::make(velocity);
+    start_voice(note, velocity, sample);
+}
+
 void Sampler::note_off(std::uint8_t note) {
     const midi::Note n = midi::Note::make(note);
     handle_message(midi::Message::note_off(midi::Channel{0}, n, midi::Velocity{0}));
@@ -124,13 +130,13 @@ void Sampler::all_notes_off() {
     for (Voice& v : voices_) v.envelope.release();
 }
 
-void Sampler::start_voice(std::uint8_t note, std::uint8_t velocity) {
-    const double increment = playback_increment(sample_.root_note(), note, sample_.sample_rate(), sample_rate_);
+void Sampler::start_voice(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample) {
+    const double increment = playback_increment(sample.root_note(), note, sample.sample_rate(), sample_rate_);
     // At most one voice is stolen per note start, the oldest, even when a
     // lowered limit leaves more voices than it allows. After an erase the
     // append cannot reallocate; without one, a failed append changes nothing.
     if (!voices_.empty() && voices_.size() >= max_voices_) voices_.erase(voices_.begin());
-    voices_.emplace_back(sample_, envelope_, note, velocity, increment);
+    voices_.emplace_back(sample, envelope_, note, velocity, increment);
 }
 
 void Sampler::render(float* out, std::size_t frames) {

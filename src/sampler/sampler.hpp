@@ -52,6 +52,11 @@ public:
     // Validate note then velocity (ValueError) and apply the message on channel 0.
     void note_on(std::uint8_t note, std::uint8_t velocity);
     void note_off(std::uint8_t note);
+    // Validates note then velocity (ValueError) and starts a voice that reads
+    // `sample` (its frames, rate, root note and loop points) instead of the
+    // sampler's own, under the same voice limit and envelope: how one sampler
+    // plays the zones of a sample map. note_off releases it like any other.
+    void note_on_sample(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample);
     std::size_t active_voice_count() const;
     // Releases every voice.
     void all_notes_off();
@@ -64,7 +69,7 @@ public:
     void render(float* out, std::size_t frames);
 
 private:
-    void start_voice(std::uint8_t note, std::uint8_t velocity);
+    void start_voice(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample);
 
     AudioSample sample_;
     std::vector<Voice> voices_;  // oldest first

@@ -10,7 +10,7 @@
 
 #include "audio_output/fake_platform.hpp"
 #include "common/errors.hpp"
-#include "midi_input/device_error.hpp"
+#include "device_support/device_error.hpp"
 
 namespace tamlor::audio_output {
 namespace {

@@ -2,9 +2,9 @@
 // conversion of device names.
 #include <gtest/gtest.h>
 
-#include "midi_input/device_error.hpp"
+#include "device_support/device_error.hpp"
 #include "midi_input/fake_service.hpp"
-#include "midi_input/text.hpp"
+#include "device_support/text.hpp"
 
 namespace tamlor::midi_input {
 namespace {

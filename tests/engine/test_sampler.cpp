@@ -169,3 +169,34 @@ TEST(Sampler, RenderMatchesFrameByFrameOrderAndSplits) {
 }
 
 }  // namespace
+
+TEST(Sampler, NoteOnSamplePlaysTheGivenSampleUnderTheSharedLimit) {
+    // The sampler's own sample is silent; the zone sample is a constant 0.5
+    // recorded at half the output rate with its root at 48.
+    Sampler s(AudioSample({0.0f, 0.0f}), 8000, 2);
+    s.set_envelope(Envelope(0.0, 0.0, 1.0, 0.0));
+    const AudioSample zone(std::vector<float>(64, 0.5f), 4000, 48);
+    s.note_on_sample(60, 127, zone);
+    ASSERT_EQ(s.voices().size(), 1u);
+    EXPECT_EQ(s.voices()[0].sample.frames().data(), zone.frames().data());
+    EXPECT_EQ(s.voices()[0].increment, playback_increment(48, 60, 4000, 8000));
+    std::vector<float> out(2, 0.0f);
+    s.render(out.data(), out.size());
+    EXPECT_EQ(out, (std::vector<float>{0.5f, 0.5f}));
+
+    // Zone voices and the sampler's own voices share one limit, oldest out first.
+    s.note_on(62, 100);
+    s.note_on_sample(64, 100, zone);
+    ASSERT_EQ(s.voices().size(), 2u);
+    EXPECT_EQ(s.voices()[0].note, 62);
+    EXPECT_EQ(s.voices()[1].note, 64);
+
+    // note_off reaches a zone voice like any other voice of its note.
+    s.note_off(64);
+    EXPECT_EQ(s.voices()[1].envelope.stage, EnvelopeStage::Release);
+
+    // A bad note is reported before a bad velocity, and nothing starts.
+    EXPECT_THROW(s.note_on_sample(128, 200, zone), tamlor::ValueError);
+    EXPECT_THROW(s.note_on_sample(60, 128, zone), tamlor::ValueError);
+    EXPECT_EQ(s.voices().size(), 2u);
+}

@@ -1,4 +1,4 @@
-#include "midi_input/text.hpp"
+#include "device_support/text.hpp"
 
 #include <cstdint>
 

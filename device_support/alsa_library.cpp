@@ -1,4 +1,4 @@
-#include "midi_input/alsa_library.hpp"
+#include "device_support/alsa_library.hpp"
 
 #include <dlfcn.h>
 

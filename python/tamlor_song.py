@@ -1,0 +1,831 @@
+"""Songs from notes: an arrangement of tracks, each an instrument playing notes
+and step patterns, under a tempo map, rendered to interleaved stereo with
+every note starting on its own frame.
+
+A `Song` keeps its notes in beats. It turns beats into seconds with its tempo
+map and seconds into frames at its sample rate, and when you ask for audio it
+renders each track's sampler up to the exact frame of the next note-on or
+note-off, applies the notes due at that frame, and carries on; the tracks are
+then mixed to stereo through a `tamlor.Mixer`. Every sample is computed by the
+native classes: this module only decides where a block is split and which
+note starts or stops there.
+
+What a song guarantees:
+
+1. Frame-exact timing. The tempo map is a list of segments, each a beat and a
+   tempo in beats per minute; the first starts at beat 0. A beat b in the
+   segment starting at beat s with tempo t, which itself starts at S seconds,
+   is at S + ((b - s) * 60.0) / t seconds (double precision, in that order);
+   S is that same formula applied to the segment's start beat in the segment
+   before it. The event sounds at frame floor(seconds * sample_rate + 0.5).
+   A note stops at start + duration; step k of a pattern starts at
+   start_beat + k * step_duration and stops duration_ticks * step_duration
+   beats after its start.
+2. The audio does not depend on how you slice it: rendering in blocks of any
+   size, or in one call, gives the same bits.
+3. At one frame, note-offs come before note-ons (so a note repeated right
+   after itself is not silenced by its own release), then tracks in the order
+   they were added, then notes in the order they were added (the steps of one
+   pattern in their order in time).
+4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
+   that contains its note and velocity, with one envelope and one voice limit
+   for the whole track; a note outside every zone is silent. A note-off
+   releases every sounding voice of that pitch on its track, whichever zone
+   started it, as the sampler does.
+5. Track gain, constant-power pan, mute and solo and the song's master gain
+   are the mixer's; a change between two render calls applies from the next.
+6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
+   number outside 0..127, an object of the wrong type) raises ValueError or
+   TypeError from the call that gives it, and that call adds nothing. So do
+   beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
+   pattern steps shorter than a thousandth of a beat, which no piece needs and
+   which would make frames or grid walks run away.
+
+A note shorter than one frame at its place (its start and its stop fall on
+the same frame) is silent and releases nothing.
+"""
+from __future__ import annotations
+
+import array
+import math
+import operator
+from bisect import bisect_left, bisect_right
+from typing import Any, Callable, Iterable, Optional, Union
+
+import tamlor
+
+__all__ = ["Song", "Track"]
+
+# Longest run of frames rendered into the tracks' buffers at once: a longer
+# request is rendered in runs of this size (which changes no bit of the
+# result, since the samplers and the mixer work frame by frame).
+_RUN = 4096
+# While looping patterns play, notes are scheduled this many frames ahead.
+_WINDOW = 1 << 16
+
+# Event kinds, in the order they are applied at one frame.
+_OFF, _ON = 0, 1
+
+_NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
+_Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
+# A scheduled note-on or note-off: (frame, kind, track, order, step, call,
+# arguments, (track, order, step)), a note-on followed by what stops it:
+# (beat, call, arguments).
+_Event = tuple[Any, ...]
+# A frame later than any a song reaches: "no event scheduled".
+_NEVER = 1 << 96
+
+
+# Bounds that keep every frame a song computes finite and every grid walk
+# short: a billion beats, tempos from 1 to 10,000 beats per minute, steps of
+# at least a thousandth of a beat.
+_MAX_BEAT = 1e9
+_MIN_BPM, _MAX_BPM = 1.0, 10_000.0
+_MIN_STEP = 0.001
+
+
+def _real(value: Any, name: str, what: str) -> float:
+    """`value` as a float: any number Python converts to one, but no string."""
+    if isinstance(value, (str, bytes, bytearray)):
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+    try:
+        return float(value)
+    except OverflowError:
+        raise ValueError(f"{name} is too large") from None
+    except TypeError:
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}") from None
+
+
+def _beat(value: Any, name: str, low: float = 0.0) -> float:
+    """A beat position or length: a real number from `low` to _MAX_BEAT."""
+    x = _real(value, name, "a number of beats")
+    if not low <= x <= _MAX_BEAT:
+        raise ValueError(f"{name} must be a number of beats from {low:g} to {_MAX_BEAT:g} (got {x!r})")
+    return x
+
+
+def _bpm(value: Any, name: str = "bpm") -> float:
+    x = _real(value, name, "a tempo in beats per minute")
+    if not _MIN_BPM <= x <= _MAX_BPM:
+        raise ValueError(f"{name} must be from {_MIN_BPM:g} to {_MAX_BPM:g} beats per minute (got {x!r})")
+    return x
+
+
+def _midi(value: Any, name: str) -> int:
+    """A MIDI note or velocity: an integer 0..127."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer 0-127, not bool")
+    try:
+        n = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer 0-127, not {type(value).__name__}") from None
+    if not 0 <= n <= 127:
+        raise ValueError(f"{name.capitalize()} out of range: {n} (must be 0\u2013127)")
+    return n
+
+
+def _level(value: Any, name: str) -> float:
+    """A finite gain or pan value (the mixer clamps it to its range)."""
+    x = _real(value, name, "a number")
+    if not math.isfinite(x):
+        raise ValueError(f"{name} must be finite (got {x!r})")
+    return x
+
+
+class _Pattern:
+    """A pattern placed on a track: a copy of its active steps on a grid."""
+
+    __slots__ = ("seq", "start", "step", "end", "length", "count", "steps", "walks")
+
+    def __init__(self, seq: int, pattern: "tamlor.Pattern", step: float, start: float,
+                 end: Optional[float]) -> None:
+        self.seq = seq
+        self.start = start
+        self.step = step
+        self.end = end  # no step starts at or after this beat; None: no such bound
+        self.length = len(pattern)
+        # The steps played: the pattern's length once, or without end when it loops.
+        self.count: Optional[int] = None if pattern.loop_enabled else self.length
+        # Step index -> (note, velocity, duration in steps), active steps only.
+        self.steps: dict[int, tuple[int, int, int]] = {}
+        for i in range(self.length):
+            s = pattern.get_step(i)
+            if s.active:
+                self.steps[i] = (s.note, s.velocity, s.duration_ticks)
+        # The grid walks that find its events: -1 for the note-ons, then each
+        # distinct step length for the note-offs of the steps that long.
+        self.walks = [-1] + sorted({ticks for _, _, ticks in self.steps.values()})
+
+    def stop_step(self) -> Optional[int]:
+        """A step number past the last step that plays (None: it loops forever);
+        steps below it still have to be tested against `end`."""
+        bound = self.count
+        if self.end is not None:
+            by_end = max(0, math.ceil((self.end - self.start) / self.step) + 1)
+            bound = by_end if bound is None else min(bound, by_end)
+        return bound
+
+    def last_beat(self) -> Optional[float]:
+        """The beat where its last note stops, or None when it loops forever."""
+        stop = self.stop_step()
+        if not self.steps:
+            return 0.0
+        if stop is None:
+            return None
+        last = 0.0
+        # The last pass of the pattern holds the last start of every step.
+        for k in range(stop - 1, max(-1, stop - self.length - 3), -1):
+            on = self.start + k * self.step
+            found = self.steps.get(k % self.length)
+            if found is not None and (self.end is None or on < self.end):
+                last = max(last, on + found[2] * self.step)
+        return last
+
+
+class Track:
+    """One instrument in a song, on a mixer channel of its own; `Song.add_track`
+    makes it.
+
+    Add notes in beats with `add_note`, `add_notes` and `add_pattern`. The
+    mixer settings (`gain`, `pan`, `mute`, `solo`) can change at any time and
+    apply from the next render call.
+    """
+
+    def __init__(self, song: "Song", index: int, name: str, sampler: "tamlor.Sampler",
+                 instrument: _Instrument) -> None:
+        self._song = song
+        self._index = index
+        self._name = name
+        self._sampler = sampler
+        self._instrument = instrument
+        self._notes: list[tuple[int, float, float, int, int]] = []  # (seq, start, duration, note, velocity)
+        self._patterns: list[_Pattern] = []
+        if isinstance(instrument, tamlor.SampleMap):
+            zones: dict[tuple[int, int], "tamlor.AudioSample"] = {}
+            find, play = instrument.find_sample, sampler.note_on_sample
+
+            def start(note: int, velocity: int) -> None:
+                sample = zones.get((note, velocity))
+                if sample is None:
+                    # Zones are only ever added to a map, so the first match
+                    # found for a note never changes; a miss is asked again.
+                    sample = find(note, velocity)
+                    if sample is None:
+                        return
+                    zones[(note, velocity)] = sample
+                play(note, velocity, sample)
+
+            self._start: Callable[[int, int], None] = start
+        else:
+            self._start = sampler.note_on
+        self._stop: Callable[[int], None] = sampler.note_off
+
+    def __repr__(self) -> str:
+        return (f"Track(name={self._name!r}, notes={len(self._notes)}, patterns={len(self._patterns)}, "
+                f"gain={self.gain:.2f}, pan={self.pan:.2f}, mute={self.mute}, solo={self.solo})")
+
+    @property
+    def name(self) -> str:
+        """The track's name, also its mixer channel's name."""
+        return self._name
+
+    @property
+    def index(self) -> int:
+        """The track's place in the song (0 for the first track added) and its mixer channel."""
+        return self._index
+
+    @property
+    def instrument(self) -> _Instrument:
+        """The Sampler or SampleMap given to `Song.add_track`."""
+        return self._instrument
+
+    @property
+    def sampler(self) -> "tamlor.Sampler":
+        """The Sampler whose voices this track plays (built by the song for a SampleMap)."""
+        return self._sampler
+
+    @property
+    def gain(self) -> float:
+        """Linear gain of the track, 0.0 to 2.0 (values beyond are clamped)."""
+        return float(self._song._mixer.get_channel(self._index).gain)
+
+    @gain.setter
+    def gain(self, value: float) -> None:
+        self._song._mixer.set_channel_gain(self._index, _level(value, "gain"))
+
+    @property
+    def pan(self) -> float:
+        """Stereo position, -1.0 (left) to 1.0 (right), with a constant-power pan law."""
+        return float(self._song._mixer.get_channel(self._index).pan)
+
+    @pan.setter
+    def pan(self, value: float) -> None:
+        self._song._mixer.set_channel_pan(self._index, _level(value, "pan"))
+
+    @property
+    def mute(self) -> bool:
+        """True silences the track (its voices keep playing unheard)."""
+        return bool(self._song._mixer.get_channel(self._index).mute)
+
+    @mute.setter
+    def mute(self, value: bool) -> None:
+        self._song._mixer.set_channel_mute(self._index, _flag(value, "mute"))
+
+    @property
+    def solo(self) -> bool:
+        """While any track is soloed, only soloed tracks are heard (a muted one stays silent)."""
+        return bool(self._song._mixer.get_channel(self._index).solo)
+
+    @solo.setter
+    def solo(self, value: bool) -> None:
+        self._song._mixer.set_channel_solo(self._index, _flag(value, "solo"))
+
+    def add_note(self, start_beat: float, duration_beats: float, note: int, velocity: int = 100) -> None:
+        """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
+        `duration_beats` beats. Beats count from 0 at the start of the song."""
+        entry = _note_entry(start_beat, duration_beats, note, velocity)
+        self._notes.append((self._song._next_seq(), *entry))
+        self._song._changed()
+
+    def add_notes(self, notes: Union["tamlor.EventSequence", Iterable[_NoteLike]]) -> int:
+        """Adds many notes at once, in the order given: a `tamlor.EventSequence`, or
+        an iterable of `tamlor.NoteEvent` or of tuples (start_beat, duration_beats,
+        note) or (start_beat, duration_beats, note, velocity). Every note is checked
+        first: on an error none is added. Returns the number of notes added."""
+        if isinstance(notes, tamlor.EventSequence):
+            items: Iterable[Any] = notes.events()
+        elif isinstance(notes, (str, bytes)) or not isinstance(notes, Iterable):
+            raise TypeError(f"notes must be an EventSequence or an iterable of notes, not {type(notes).__name__}")
+        else:
+            items = notes
+        entries = []
+        for i, item in enumerate(items):
+            try:
+                if isinstance(item, tamlor.NoteEvent):
+                    entry = _note_entry(item.beat_position, item.duration, item.note, item.velocity)
+                elif isinstance(item, (tuple, list)) and len(item) in (3, 4):
+                    entry = _note_entry(*item)
+                else:
+                    raise TypeError("expected a NoteEvent or a tuple (start_beat, duration_beats, note[, velocity]),"
+                                    f" not {type(item).__name__}")
+            except (TypeError, ValueError) as exc:
+                raise type(exc)(f"note {i}: {exc}") from None
+            entries.append(entry)
+        seq = self._song._take_seqs(len(entries))
+        self._notes.extend((seq + i, *entry) for i, entry in enumerate(entries))
+        self._song._changed()
+        return len(entries)
+
+    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: float, start_beat: float = 0.0,
+                    end_beat: Optional[float] = None) -> None:
+        """Plays a copy of `pattern` on a grid of `step_duration` beats (at least
+        0.001) from `start_beat`: step k (counting on past the pattern's length,
+        which wraps) starts at start_beat + k * step_duration, and lasts its
+        duration_ticks steps. The pattern loops while its `loop_enabled` is set,
+        else plays once; `end_beat` stops it earlier (no step starts at or after
+        it). Later edits to the pattern object do not reach the song."""
+        if not isinstance(pattern, tamlor.Pattern):
+            raise TypeError(f"pattern must be a tamlor.Pattern, not {type(pattern).__name__}")
+        step = _beat(step_duration, "step_duration", _MIN_STEP)
+        start = _beat(start_beat, "start_beat")
+        end = None if end_beat is None else _beat(end_beat, "end_beat")
+        placed = _Pattern(self._song._next_seq(), pattern, step, start, end)
+        self._patterns.append(placed)
+        self._song._changed()
+
+    def clear(self) -> None:
+        """Removes every note and pattern of the track and releases its sounding
+        voices (they fade out with the envelope's release)."""
+        self._notes.clear()
+        self._patterns.clear()
+        self._sampler.all_notes_off()
+        sounding = self._song._open
+        for key in [key for key in sounding if key[0] == self._index]:
+            del sounding[key]
+        self._song._changed()
+
+
+def _flag(value: Any, name: str) -> bool:
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return value
+
+
+def _flat_floats(view: memoryview[Any]) -> memoryview[Any]:
+    """`view` checked to be writable 32-bit floats, as one flat run."""
+    if view.readonly:
+        raise TypeError("out must be writable")
+    if view.format not in ("f", "<f", "=f", "@f") or view.itemsize != 4:
+        raise TypeError(f"out must hold 32-bit floats (format 'f'), not format {view.format!r}")
+    if not view.c_contiguous:
+        raise ValueError("out must be contiguous")
+    return view.cast("B").cast("f")
+
+
+def _note_entry(start_beat: Any, duration_beats: Any, note: Any, velocity: Any = 100) -> tuple[float, float, int, int]:
+    return (_beat(start_beat, "start_beat"), _beat(duration_beats, "duration_beats"), _midi(note, "note"),
+            _midi(velocity, "velocity"))
+
+
+class Song:
+    """An arrangement of tracks under a tempo map, rendered to interleaved stereo.
+
+    `bpm` is the tempo from beat 0 on; `set_tempo` changes it from any later
+    beat. `render(frames)` hands back the next `frames` frames and
+    `render_into(out)` fills a buffer of yours; successive calls continue where
+    the last one stopped, and `seek(frame)` or `reset()` move the play position.
+    """
+
+    def __init__(self, bpm: float = 120.0, sample_rate: int = 44100) -> None:
+        bpm = _bpm(bpm)
+        if isinstance(sample_rate, bool):
+            raise TypeError("sample_rate must be an integer, not bool")
+        try:
+            rate = operator.index(sample_rate)
+        except TypeError:
+            raise TypeError(f"sample_rate must be an integer, not {type(sample_rate).__name__}") from None
+        if not 1 <= rate <= 0xFFFFFFFF:
+            raise ValueError(f"sample_rate must be 1 to 4294967295 frames per second (got {rate})")
+        self._rate = rate
+        # The tempo map: segment starts in beats, their tempos and their starts in seconds.
+        self._tempo_beats = [0.0]
+        self._tempo_bpms = [bpm]
+        self._tempo_seconds = [0.0]
+        self._mixer = tamlor.Mixer()
+        self._tracks: list[Track] = []
+        self._seq = 0
+        self._frame = 0
+        # Per-track buffers of `_RUN` frames and their views, plus the calls
+        # made for every run; cut views of the last run length are kept.
+        self._buffers: list[array.array[float]] = []
+        self._views: list[memoryview] = []
+        self._renders: list[Callable[[memoryview], None]] = []
+        self._cut_length = -1
+        self._cut_views: list[memoryview] = []
+        self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
+        # The schedule: events sorted by (frame, kind, track, order, step),
+        # each ending with the call and a tuple of its arguments. `_due` is the frame of
+        # the next event, or of `_horizon` when the schedule must be extended.
+        self._events: list[_Event] = []
+        self._next = 0
+        self._horizon = 0
+        self._fixed: list[_Event] = []
+        self._fixed_frames: list[int] = []
+        self._dirty = True
+        self._due = 0
+        # The notes started and not yet stopped, by (track, order, step): the
+        # beat of their note-off, its call and arguments. A tempo change can
+        # move a note-off before the play position; it is then given at once.
+        self._open: dict[tuple[int, int, int], tuple[float, Callable[..., None], tuple[int]]] = {}
+        self._late: list[_Event] = []
+
+    def __repr__(self) -> str:
+        return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
+                f"frame={self._frame})")
+
+    # -- time -----------------------------------------------------------------
+
+    @property
+    def sample_rate(self) -> int:
+        """Frames per second of the rendered audio."""
+        return self._rate
+
+    @property
+    def bpm(self) -> float:
+        """The tempo at beat 0, in beats per minute."""
+        return self._tempo_bpms[0]
+
+    @property
+    def tempo_map(self) -> list[tuple[float, float]]:
+        """The tempo changes as (beat, bpm) pairs in beat order, the first at beat 0."""
+        return list(zip(self._tempo_beats, self._tempo_bpms))
+
+    def set_tempo(self, beat: float, bpm: float) -> None:
+        """Plays at `bpm` beats per minute (1 to 10,000) from `beat` on, until the
+        next tempo change; a change at a beat that already has one replaces it.
+        Notes keep their beats, so every later note moves in time (a note
+        already sounding whose end moves before the play position stops at
+        once)."""
+        b = _beat(beat, "beat")
+        t = _bpm(bpm)
+        i = bisect_left(self._tempo_beats, b)
+        if i < len(self._tempo_beats) and self._tempo_beats[i] == b:
+            self._tempo_bpms[i] = t
+        else:
+            self._tempo_beats.insert(i, b)
+            self._tempo_bpms.insert(i, t)
+            self._tempo_seconds.insert(i, 0.0)
+        beats, bpms, secs = self._tempo_beats, self._tempo_bpms, self._tempo_seconds
+        for j in range(max(i, 1), len(beats)):
+            secs[j] = secs[j - 1] + ((beats[j] - beats[j - 1]) * 60.0) / bpms[j - 1]
+        self._changed()
+
+    def seconds_at(self, beat: float) -> float:
+        """The time in seconds at which `beat` sounds, by the tempo map."""
+        return self._seconds(_beat(beat, "beat"))
+
+    def frame_at(self, beat: float) -> int:
+        """The frame at which an event at `beat` sounds: seconds × sample rate, rounded half up."""
+        return self._frame_of(_beat(beat, "beat"))
+
+    def _seconds(self, b: float) -> float:
+        i = bisect_right(self._tempo_beats, b) - 1
+        return self._tempo_seconds[i] + ((b - self._tempo_beats[i]) * 60.0) / self._tempo_bpms[i]
+
+    def _frame_of(self, b: float) -> int:
+        return math.floor(self._seconds(b) * self._rate + 0.5)
+
+    def _beat_near(self, frame: float) -> float:
+        """About the beat at `frame` (inverse of the tempo map, to within rounding)."""
+        s = frame / self._rate
+        i = max(0, bisect_right(self._tempo_seconds, s) - 1)
+        return self._tempo_beats[i] + (s - self._tempo_seconds[i]) * self._tempo_bpms[i] / 60.0
+
+    def length_beats(self) -> Optional[float]:
+        """The beat at which the last note stops (0.0 for an empty song), or None
+        when a pattern loops forever."""
+        last = 0.0
+        for track in self._tracks:
+            for _, start, duration, _, _ in track._notes:
+                last = max(last, start + duration)
+            for p in track._patterns:
+                end = p.last_beat()
+                if end is None:
+                    return None
+                last = max(last, end)
+        return last
+
+    # -- tracks ---------------------------------------------------------------
+
+    @property
+    def tracks(self) -> tuple[Track, ...]:
+        """The tracks in the order they were added."""
+        return tuple(self._tracks)
+
+    @property
+    def master_gain(self) -> float:
+        """Linear gain applied to the mixed stereo signal, 0.0 to 2.0 (clamped); 0.8 at first."""
+        return float(self._mixer.master_gain)
+
+    @master_gain.setter
+    def master_gain(self, value: float) -> None:
+        self._mixer.master_gain = _level(value, "master_gain")
+
+    def add_track(self, name: str, instrument: _Instrument, gain: float = 0.8, pan: float = 0.0,
+                  envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[int] = None) -> Track:
+        """Adds a track that plays `instrument` and returns it.
+
+        `instrument` is a `tamlor.Sampler` (played as it is, with its own sample,
+        envelope and voice limit; its sample rate must be the song's, and it may
+        serve only one track) or a `tamlor.SampleMap` (the song builds one sampler
+        for the track that plays every zone). `envelope` and `max_voices`, when
+        given, set the track's envelope and voice limit (for a SampleMap they
+        default to the Sampler's: an envelope of 0.005, 0.1, 0.8, 0.1 and 8
+        voices). `gain` (0.0 to 2.0) and `pan` (-1.0 left to 1.0 right) set its
+        mixer channel."""
+        if not isinstance(name, str):
+            raise TypeError(f"name must be a str, not {type(name).__name__}")
+        g, p = _level(gain, "gain"), _level(pan, "pan")
+        if envelope is not None and not isinstance(envelope, tamlor.Envelope):
+            raise TypeError(f"envelope must be a tamlor.Envelope or None, not {type(envelope).__name__}")
+        voices = None
+        if max_voices is not None:
+            if isinstance(max_voices, bool):
+                raise TypeError("max_voices must be an integer, not bool")
+            try:
+                voices = operator.index(max_voices)
+            except TypeError:
+                raise TypeError(f"max_voices must be an integer, not {type(max_voices).__name__}") from None
+            if not 1 <= voices <= 4096:
+                raise ValueError(f"max_voices must be 1 to 4096 (got {voices})")
+        if isinstance(instrument, tamlor.Sampler):
+            if instrument.sample_rate != self._rate:
+                raise ValueError(f"the Sampler renders at {instrument.sample_rate} Hz, the song at {self._rate} Hz")
+            for track in self._tracks:
+                if track._sampler is instrument:
+                    raise ValueError(f"this Sampler already plays track {track.name!r}")
+            sampler = instrument
+        elif isinstance(instrument, tamlor.SampleMap):
+            sampler = tamlor.Sampler(tamlor.AudioSample([]), sample_rate=self._rate)
+        else:
+            raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
+                            f"not {type(instrument).__name__}")
+        if envelope is not None:
+            sampler.set_envelope(envelope)
+        if voices is not None:
+            sampler.max_voices = voices
+        index = self._mixer.add_channel(name)
+        self._mixer.set_channel_gain(index, g)
+        self._mixer.set_channel_pan(index, p)
+        track = Track(self, index, name, sampler, instrument)
+        self._tracks.append(track)
+        buffer = array.array("f", bytes(4 * _RUN))
+        view = memoryview(buffer)
+        self._buffers.append(buffer)
+        self._views.append(view)
+        self._renders.append(sampler.render_into)
+        self._cut_length = -1
+        self._changed()
+        return track
+
+    # -- rendering ------------------------------------------------------------
+
+    @property
+    def frame(self) -> int:
+        """The next frame to render, counted from 0 at beat 0."""
+        return self._frame
+
+    @property
+    def seconds(self) -> float:
+        """The play position in seconds."""
+        return self._frame / self._rate
+
+    def render(self, frames: int) -> array.array[float]:
+        """The next `frames` frames of the song as interleaved stereo: an
+        `array.array('f')` of 2 × frames values, left, right, left, right..."""
+        if isinstance(frames, bool):
+            raise TypeError("frames must be an integer, not bool")
+        try:
+            n = operator.index(frames)
+        except TypeError:
+            raise TypeError(f"frames must be an integer, not {type(frames).__name__}") from None
+        if n < 0:
+            raise ValueError(f"frames must be 0 or more (got {n})")
+        out = array.array("f", bytes(8 * n))
+        self.render_into(out)
+        return out
+
+    def render_into(self, out: Any) -> None:
+        """Fills `out`, a writable buffer of 32-bit floats (an `array.array('f')`,
+        a float32 numpy array, flat or of shape (frames, 2), ...) with the next
+        len(out) / 2 frames of interleaved stereo, exactly as `render` would
+        give them."""
+        try:
+            view = memoryview(out)
+        except TypeError:
+            raise TypeError(f"out must be a writable buffer of 32-bit floats, not {type(out).__name__}") from None
+        if view.format != "f" or view.readonly or view.ndim != 1:
+            view = _flat_floats(view)
+        count = len(view)
+        if count & 1:
+            raise ValueError(f"out must hold a whole number of stereo frames (got {count} values)")
+        total = count >> 1
+        if total == self._cut_length and self._due >= self._frame + total:
+            # The common case, a block like the last one with nothing starting
+            # or stopping inside it: one call per track and the mix.
+            for render, cut in self._cut_renders:
+                render(cut)
+            self._mixer.mix_down_into(view, self._cut_views)
+            self._frame += total
+            return
+        if not total:
+            return
+        if not self._tracks:
+            view[:] = array.array("f", bytes(4 * count))
+            self._frame += total
+            return
+        if total <= _RUN:
+            self._run(view, total)
+            return
+        for done in range(0, total, _RUN):
+            n = min(_RUN, total - done)
+            self._run(view[2 * done:2 * (done + n)], n)
+
+    def _run(self, out: memoryview, n: int) -> None:
+        """Renders n <= _RUN frames into `out` (2n floats)."""
+        if n != self._cut_length:
+            self._cut_length = n
+            self._cut_views = [v[:n] for v in self._views]
+            self._cut_renders = list(zip(self._renders, self._cut_views))
+        pos = self._frame
+        end = pos + n
+        if self._due >= end:
+            # Nothing starts or stops inside the run: one call per track.
+            for render, cut in self._cut_renders:
+                render(cut)
+        else:
+            # The events of the run, track by track, in schedule order. Tracks
+            # play separate samplers, so each is split only where its own notes
+            # start or stop: up to the frame, then the notes, then on.
+            by_track: dict[int, list[tuple[int, _Event]]] = {}
+            due = self._due
+            while due < end:
+                if self._dirty or due >= self._horizon:
+                    # Nothing scheduled before the horizon is left: rebuild or extend.
+                    if self._dirty:
+                        self._compile(due)
+                    else:
+                        self._extend(due)
+                    due = self._due
+                    continue
+                events, i = self._events, self._next
+                count = len(events)
+                at = due - pos
+                while i < count:
+                    event = events[i]
+                    if event[0] != due:
+                        break
+                    track_events = by_track.get(event[2])
+                    if track_events is None:
+                        by_track[event[2]] = [(at, event)]
+                    else:
+                        track_events.append((at, event))
+                    i += 1
+                self._next = i
+                due = events[i][0] if i < count else self._horizon
+            self._due = due
+            sounding = self._open
+            views = self._views
+            for ti, (render, cut) in enumerate(self._cut_renders):
+                mine = by_track.get(ti)
+                if mine is None:
+                    render(cut)
+                    continue
+                view = views[ti]
+                a = 0
+                for at, event in mine:
+                    if at > a:
+                        render(view[a:at])
+                        a = at
+                    event[5](*event[6])
+                    if event[1]:  # a note-on
+                        sounding[event[7]] = event[8]
+                    else:
+                        sounding.pop(event[7], None)
+                if a < n:
+                    render(view[a:n])
+        self._mixer.mix_down_into(out, self._cut_views)
+        self._frame = end
+
+    def _compile(self, frame: int) -> None:
+        """Computes the frames of every note from the tempo map and schedules the
+        events from `frame` on."""
+        self._dirty = False
+        fixed: list[_Event] = []
+        append = fixed.append
+        # The tempo map's formula, inlined: this runs for every note.
+        beats, bpms, secs, rate = self._tempo_beats, self._tempo_bpms, self._tempo_seconds, self._rate
+        floor = math.floor
+        for ti, track in enumerate(self._tracks):
+            start, stop = track._start, track._stop
+            for seq, b, d, note, velocity in track._notes:
+                i = bisect_right(beats, b) - 1
+                on = floor((secs[i] + ((b - beats[i]) * 60.0) / bpms[i]) * rate + 0.5)
+                e = b + d
+                i = bisect_right(beats, e) - 1
+                off = floor((secs[i] + ((e - beats[i]) * 60.0) / bpms[i]) * rate + 0.5)
+                if off <= on:
+                    continue  # shorter than a frame: silent
+                key = (ti, seq, 0)
+                append((on, _ON, ti, seq, 0, start, (note, velocity), key, (e, stop, (note,))))
+                append((off, _OFF, ti, seq, 0, stop, (note,), key))
+        fixed.sort()
+        self._fixed = fixed
+        self._fixed_frames = [e[0] for e in fixed]
+        self._late = [(frame, _OFF, *key, stop_call, args, key) for key, (stop_beat, stop_call, args)
+                      in self._open.items() if self._frame_of(stop_beat) < frame]
+        self._horizon = frame
+        self._events = []
+        self._next = 0
+        self._extend(frame)
+
+    def _extend(self, frame: int) -> None:
+        """Schedules the events of the frames from `frame` to the next horizon."""
+        looping = any(track._patterns for track in self._tracks)
+        start = frame
+        end = start + _WINDOW if looping else _NEVER
+        lo = bisect_left(self._fixed_frames, start)
+        hi = bisect_left(self._fixed_frames, end)
+        events = self._fixed[lo:hi]
+        extra = self._pattern_events(start, end) if looping else []
+        if self._late:
+            extra += self._late
+            self._late = []
+        if extra:
+            events.extend(extra)
+            events.sort()
+        self._events = events
+        self._next = 0
+        self._horizon = end
+        self._due = events[0][0] if events else end
+
+    def _pattern_events(self, first: int, stop: int) -> list[_Event]:
+        """The events of every pattern with frames in [first, stop). The grid is
+        walked step by step, from a little before the window to a little after
+        it (the tempo map is inverted only approximately): once for the
+        note-ons, and once per step length in the pattern for the note-offs,
+        shifted back by that length. Only events whose exact frames fall
+        inside the window are kept."""
+        out: list[_Event] = []
+        frame_of = self._frame_of
+        b0 = self._beat_near(first - 1)
+        b1 = self._beat_near(stop + 1)
+        for ti, track in enumerate(self._tracks):
+            start, stop_note = track._start, track._stop
+            for p in track._patterns:
+                sd, length, end, steps = p.step, p.length, p.end, p.steps
+                last = p.stop_step()
+                for walk in p.walks:  # -1: note-ons; a length in steps: note-offs of steps that long
+                    shift = 0.0 if walk < 0 else walk * sd
+                    lo = max(0, math.floor((b0 - shift - p.start) / sd) - 2)
+                    hi = math.ceil((b1 - shift - p.start) / sd) + 2
+                    if last is not None:
+                        hi = min(hi, last)
+                    for k in range(lo, hi):
+                        found = steps.get(k % length)
+                        if found is None:
+                            continue
+                        note, velocity, ticks = found
+                        if walk >= 0 and ticks != walk:
+                            continue
+                        on_b = p.start + k * sd
+                        if end is not None and not on_b < end:
+                            continue
+                        on = frame_of(on_b)
+                        off = frame_of(on_b + ticks * sd)
+                        if off <= on:
+                            continue  # shorter than a frame: silent
+                        if walk < 0:
+                            if first <= on < stop:
+                                out.append((on, _ON, ti, p.seq, k, start, (note, velocity), (ti, p.seq, k),
+                                            (on_b + ticks * sd, stop_note, (note,))))
+                        elif first <= off < stop:
+                            out.append((off, _OFF, ti, p.seq, k, stop_note, (note,), (ti, p.seq, k)))
+        return out
+
+    def seek(self, frame: int) -> None:
+        """Moves the play position to `frame` (0 is beat 0). Every sounding voice
+        stops at once; notes that began before `frame` are not heard."""
+        if isinstance(frame, bool):
+            raise TypeError("frame must be an integer, not bool")
+        try:
+            f = operator.index(frame)
+        except TypeError:
+            raise TypeError(f"frame must be an integer, not {type(frame).__name__}") from None
+        if not 0 <= f < 1 << 62:
+            raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
+        for track in self._tracks:
+            track._sampler.panic()
+        self._open.clear()
+        self._frame = f
+        self._changed()
+
+    def reset(self) -> None:
+        """Back to the start: every voice stops and the next render begins at frame 0."""
+        self.seek(0)
+
+    # -- bookkeeping ----------------------------------------------------------
+
+    def _next_seq(self) -> int:
+        self._seq += 1
+        return self._seq
+
+    def _take_seqs(self, count: int) -> int:
+        first = self._seq + 1
+        self._seq += count
+        return first
+
+    def _changed(self) -> None:
+        """Notes or tempo changed: the schedule is rebuilt from the play position."""
+        self._dirty = True
+        self._due = self._frame
