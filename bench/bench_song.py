@@ -120,7 +120,9 @@ def replay(trace: list[tuple[Callable[..., None], tuple[Any, ...]]]) -> None:
 
 def main() -> list[str]:
     song = piece()
-    frames = song.frame_at(song.length_beats()) // BLOCK * BLOCK
+    length = song.length_beats()
+    assert length is not None  # the piece has notes
+    frames = song.frame_at(length) // BLOCK * BLOCK
     seconds = frames / RATE
     traced, trace = native_trace(frames)
     # The first block also schedules the whole song (every note's frame from

@@ -13,10 +13,14 @@ gives the same file, byte for byte.
 
     python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play]
 """
+from __future__ import annotations
+
 import argparse
 import array
 import math
+import os
 import sys
+from typing import Sequence
 
 import tamlor
 import tamlor_song
@@ -35,17 +39,17 @@ CHORDS = [(57, 60, 64), (53, 57, 60), (48, 52, 55), (55, 59, 62)]
 PAD = (57, 64, 69)
 
 
-def decaying(block, seconds):
+def decaying(block: Sequence[float], seconds: float) -> list[float]:
     """Shapes a rendered block with an exponential fade (for drum sounds)."""
     k = math.exp(-1.0 / (seconds * RATE))
-    level, out = 1.0, []
+    level, out = 1.0, list[float]()
     for x in block:
         out.append(x * level)
         level *= k
     return out
 
 
-def make_sounds(seed):
+def make_sounds(seed: int) -> dict[str, tamlor.AudioSample]:
     """The samplers' sounds, made from the generators."""
     n = int(0.35 * RATE)
     kick = decaying(tamlor.SineOscillator(frequency=55.0, amplitude=1.0).render_to_buffer(n), 0.09)
@@ -77,10 +81,11 @@ def make_sounds(seed):
     }
 
 
-def make_parts(bars, seed):
+def make_parts(bars: int, seed: int) -> tuple[list[tamlor.Pattern], tamlor.EventSequence,
+                                             tamlor.EventSequence]:
     """The drum patterns and the bass and melody sequences."""
     # A pattern cell holds one note, so each drum has a pattern of its own.
-    drums = []
+    drums: list[tamlor.Pattern] = []
     for note, steps in DRUM_PATTERN.items():
         pattern = tamlor.Pattern(16)
         for i in steps:
@@ -104,7 +109,7 @@ def make_parts(bars, seed):
     return drums, bass, melody
 
 
-def render_song(bars, seed, verbose=True):
+def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float]:
     sounds = make_sounds(seed)
     drums, bass_line, melody = make_parts(bars, seed)
     song = tamlor_song.Song(bpm=BPM, sample_rate=RATE)
@@ -149,7 +154,7 @@ def render_song(bars, seed, verbose=True):
     return out
 
 
-def play(samples):
+def play(samples: Sequence[float]) -> bool:
     """Plays interleaved stereo on the default output device; False when there is none."""
     try:
         output = tamlor.AudioOutput(sample_rate=RATE, channels=2, buffer_size=BLOCK)
@@ -163,9 +168,9 @@ def play(samples):
     return True
 
 
-def side_stats(samples):
+def side_stats(samples: Sequence[float]) -> list[tuple[float, float]]:
     left, right = samples[0::2], samples[1::2]
-    stats = []
+    stats: list[tuple[float, float]] = []
     for side in (left, right):
         peak = max((abs(x) for x in side), default=0.0)
         rms = math.sqrt(sum(x * x for x in side) / len(side)) if side else 0.0
@@ -173,7 +178,7 @@ def side_stats(samples):
     return stats
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--output", default="tamlor_demo.wav", help="the WAV file to write")
     parser.add_argument("--seed", type=int, default=7, help="seed for the noise and the melody")
@@ -190,7 +195,8 @@ def main():
         print(f"played {frames} frames, {frames / RATE:.2f} s")
     else:
         tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2, "pcm16")
-        print(f"wrote {args.output}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
+        path = os.path.abspath(args.output)
+        print(f"wrote {path}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
     for name, (peak, rms) in zip(("left", "right"), side_stats(samples)):
         print(f"  {name:5}: peak {peak:.4f}, RMS {rms:.4f}")
 

@@ -1353,8 +1353,14 @@ class Sampler:
         velocity of 0 starts a silent voice, not a release. A note already
         sounding gets a second voice."""
 
+    def note_on_sample(self, note: _Int, velocity: _Int, sample: AudioSample) -> None:
+        """Starts a voice of ``note`` that plays ``sample`` (copied, with its
+        own rate, root note and loop points) instead of the sampler's own,
+        under the sampler's envelope and voice limit: e.g. the sample a
+        ``SampleMap`` picks for the note. Checks as ``note_on``."""
+
     def note_off(self, note: _Int) -> None:
-        """Releases every voice of ``note``."""
+        """Releases every voice of ``note``, whichever sample it plays."""
 
     def active_voice_count(self) -> int:
         """Voices sounding (released voices count until they finish)."""
