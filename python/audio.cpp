@@ -25,7 +25,7 @@ Params format_new_params{as_constructor, "AudioFormat", {"sample_rate=44100", "c
 
 PyObject* format_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(format_new_params, args, kwargs);
+        NewArgs a(format_new_params, args, kwargs);
         const std::uint32_t sample_rate = a.u32(0);
         const std::uint16_t channels = a.u16(1);
         return create(type, AudioFormat{sample_rate, channels});
@@ -90,7 +90,7 @@ Params read_wav_params{
 
 PyObject* buffer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(buffer_new_params, args, kwargs);
+        NewArgs a(buffer_new_params, args, kwargs);
         const std::uint64_t frames = a.u64(0);
         const std::uint32_t sample_rate = a.u32(1);
         const std::uint16_t channels = a.u16(2);

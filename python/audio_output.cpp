@@ -31,7 +31,7 @@ Params output_new_params{as_constructor, "AudioOutput", {"sample_rate=44100", "c
 
 PyObject* output_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(output_new_params, args, kwargs);
+        NewArgs a(output_new_params, args, kwargs);
         const std::uint32_t sample_rate = a.u32(0);
         const std::uint16_t channels = a.u16(1);
         const std::uint32_t buffer_size = a.u32(2);

@@ -24,7 +24,7 @@ Params note_event_new_params{as_constructor, "NoteEvent", {"beat_position", "dur
 
 PyObject* note_event_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(note_event_new_params, args, kwargs);
+        NewArgs a(note_event_new_params, args, kwargs);
         NoteEvent e;
         e.beat_position = a.f64(0);
         e.duration = a.f64(1);
@@ -93,7 +93,7 @@ Params starting_params{as_method, "events_starting_in_range", {"start", "end"}};
 
 PyObject* sequence_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(sequence_new_params, args, kwargs);
+        NewArgs a(sequence_new_params, args, kwargs);
         return create(type, EventSequence());
     });
 }

@@ -69,7 +69,7 @@ Params saw_new_params{as_constructor, "SawOscillator", {"frequency=440.0", "ampl
 template <class Osc, Params& P>
 PyObject* oscillator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(P, args, kwargs);
+        NewArgs a(P, args, kwargs);
         const double frequency = a.f64(0);
         const double amplitude = a.f64(1);
         const std::uint32_t sample_rate = a.u32(2);
@@ -127,7 +127,7 @@ Params noise_new_params{as_constructor, "NoiseSource", {"amplitude=1.0", "seed=4
 
 PyObject* noise_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(noise_new_params, args, kwargs);
+        NewArgs a(noise_new_params, args, kwargs);
         const double amplitude = a.f64(0);
         const std::uint64_t seed = a.u64(1);
         return create(type, NoiseSource(amplitude, seed));

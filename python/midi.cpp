@@ -25,7 +25,7 @@ using midi::MessageKind;
 template <class V>
 PyObject* checked_new(Params& params, PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(params, args, kwargs);
+        NewArgs a(params, args, kwargs);
         const std::uint8_t value = a.u8(0);
         return create(type, V::make(value));
     });
@@ -234,7 +234,7 @@ Params event_new_params{as_constructor, "MidiEvent", {"message", "timestamp_us"}
 
 PyObject* event_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(event_new_params, args, kwargs);
+        NewArgs a(event_new_params, args, kwargs);
         const Message message = a.instance<Message>(0);
         const std::uint64_t timestamp = a.u64(1);
         return create(type, midi::Event{message, timestamp});

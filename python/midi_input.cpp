@@ -22,7 +22,7 @@ Params input_new_params{as_constructor, "MidiInput", {"client_name=\"tamlor\""}}
 
 PyObject* input_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(input_new_params, args, kwargs);
+        NewArgs a(input_new_params, args, kwargs);
         a.str(0);  // checked, then not used: the client carries no name
         return create(type, PyMidiInput());
     });

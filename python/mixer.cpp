@@ -28,7 +28,7 @@ Params process_params{as_method, "process_sample", {"sample"}};
 
 PyObject* channel_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(channel_new_params, args, kwargs);
+        NewArgs a(channel_new_params, args, kwargs);
         return create(type, MixerChannel(a.str(0)));
     });
 }
@@ -111,7 +111,7 @@ Params mix_params{as_method, "mix_down", {"channel_buffers"},
 
 PyObject* mixer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(mixer_new_params, args, kwargs);
+        NewArgs a(mixer_new_params, args, kwargs);
         return create(type, Mixer());
     });
 }

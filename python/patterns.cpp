@@ -27,7 +27,7 @@ Params step_new_params{as_constructor, "Step", {"note", "velocity", "duration_ti
 
 PyObject* step_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(step_new_params, args, kwargs);
+        NewArgs a(step_new_params, args, kwargs);
         const std::uint8_t note = a.u8(0);
         const std::uint8_t velocity = a.u8(1);
         const std::uint32_t ticks = a.u32(2);
@@ -97,7 +97,7 @@ Params get_step_params{as_method, "get_step", {"index"}};
 
 PyObject* pattern_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(pattern_new_params, args, kwargs);
+        NewArgs a(pattern_new_params, args, kwargs);
         return create(type, Pattern(a.u64(0)));
     });
 }
@@ -169,7 +169,7 @@ Params process_params{as_method, "process_beat_range", {"start", "end"},
 
 PyObject* sequencer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(sequencer_new_params, args, kwargs);
+        NewArgs a(sequencer_new_params, args, kwargs);
         Pattern pattern = a.instance<Pattern>(0);
         const std::uint8_t channel = a.u8(1);
         return create(type, StepSequencer(std::move(pattern), midi::check_channel(channel)));

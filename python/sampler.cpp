@@ -32,7 +32,7 @@ Params envelope_new_params{as_constructor, "Envelope", {"attack=0.005", "decay=0
 
 PyObject* envelope_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(envelope_new_params, args, kwargs);
+        NewArgs a(envelope_new_params, args, kwargs);
         const double attack = a.f64(0);
         const double decay = a.f64(1);
         const double sustain = a.f64(2);
@@ -92,7 +92,7 @@ Params sample_new_params{as_constructor, "AudioSample", {"data", "sample_rate=44
 
 PyObject* sample_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(sample_new_params, args, kwargs);
+        NewArgs a(sample_new_params, args, kwargs);
         std::vector<float> data = a.f32_vector(0);
         const std::uint32_t sample_rate = a.u32(1);
         const std::uint8_t root_note = a.u8(2);
@@ -163,7 +163,7 @@ Params matches_params{as_method, "matches", {"note", "velocity"}};
 
 PyObject* mapping_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(mapping_new_params, args, kwargs);
+        NewArgs a(mapping_new_params, args, kwargs);
         AudioSample sample = a.instance<AudioSample>(0);
         const std::uint8_t note_low = a.u8(1);
         const std::uint8_t note_high = a.u8(2);
@@ -211,7 +211,7 @@ Params find_sample_params{as_method, "find_sample", {"note", "velocity"}};
 
 PyObject* map_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(map_new_params, args, kwargs);
+        NewArgs a(map_new_params, args, kwargs);
         return create(type, SampleMap());
     });
 }
@@ -284,7 +284,7 @@ Params render_params{as_method, "render", {"frames"}, "Render audio into a list 
 
 PyObject* sampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(sampler_new_params, args, kwargs);
+        NewArgs a(sampler_new_params, args, kwargs);
         AudioSample sample = a.instance<AudioSample>(0);
         const std::uint32_t sample_rate = a.u32(1);
         const std::size_t max_voices = a.usize(2);

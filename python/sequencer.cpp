@@ -27,7 +27,7 @@ Params from_ticks_params{as_method, "ticks_to_beats", {"ticks"}};
 
 PyObject* clock_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        Args a(clock_new_params, args, kwargs);
+        NewArgs a(clock_new_params, args, kwargs);
         return create(type, TransportClock(a.f64(0)));
     });
 }
@@ -49,11 +49,10 @@ PyObject* clock_advance(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const std::uint64_t frames = a.u64(0);
         const std::uint32_t sample_rate = a.u32(1);
         // The clock moves only once its result exists.
-        TransportClock next = c;
-        const auto range = next.advance_by_frames(frames, sample_rate);
+        const auto range = c.next_range(frames, sample_rate);
         if (!range) return none();
         PyObject* result = recycled_pair(self, range->first, range->second);
-        c = next;
+        c.move_to_end_of(*range);
         return result;
     });
 }

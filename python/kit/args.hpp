@@ -73,15 +73,6 @@ public:
         }
         bind(args, nargs, kwnames);
     }
-    // tp_new form (argument tuple and keyword dict, either may be null). The
-    // keyword dict is the interpreter's own and a conversion callback can
-    // reach it and empty it, so this form holds a strong reference to every
-    // argument until the call is done.
-    Args(Params& params, PyObject* args, PyObject* kwargs);
-    ~Args() {
-        if (!owns_values_) return;
-        for (int i = 0; i < params_.count(); ++i) Py_XDECREF(values_[static_cast<std::size_t>(i)]);
-    }
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
 
@@ -107,7 +98,11 @@ public:
     template <class V>
     std::remove_cvref_t<V> get(int i) const;
 
-private:
+protected:
+    // Binds the tp_new form (argument tuple and keyword dict, either may be
+    // null); NewArgs is the one user.
+    Args(Params& params, PyObject* args, PyObject* kwargs);
+
     void bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
     void bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs);
     void finish();
@@ -115,7 +110,21 @@ private:
     Params& params_;
     PyObject* const* given_ = nullptr;  // the arguments by position: the caller's array or values_
     std::array<PyObject*, Params::max_params> values_;  // the first count() are set when used
-    bool owns_values_ = false;  // the tp_new form holds a reference to each of values_
+};
+
+// The arguments of a tp_new call. The keyword dict is the interpreter's own
+// and a conversion callback can reach it and empty it, so these hold a strong
+// reference to every argument until the call is done. (Method calls get
+// Args: their arguments are held by the caller for the whole call.)
+class NewArgs : public Args {
+public:
+    NewArgs(Params& params, PyObject* args, PyObject* kwargs) : Args(params, args, kwargs) {
+        // Binding is done and nothing below can fail.
+        for (int i = 0; i < params_.count(); ++i) Py_XINCREF(values_[static_cast<std::size_t>(i)]);
+    }
+    ~NewArgs() {
+        for (int i = 0; i < params_.count(); ++i) Py_XDECREF(values_[static_cast<std::size_t>(i)]);
+    }
 };
 
 template <class V>

@@ -373,9 +373,6 @@ Args::Args(Params& params, PyObject* args, PyObject* kwargs) : params_(params) {
         while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value, nargs);
     }
     finish();
-    // Nothing below can fail: the destructor releases these references.
-    for (int i = 0; i < params.count(); ++i) Py_XINCREF(values_[static_cast<std::size_t>(i)]);
-    owns_values_ = true;
 }
 
 void Args::bind_keyword(PyObject* key, PyObject* value, Py_ssize_t nargs) {

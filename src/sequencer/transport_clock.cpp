@@ -28,8 +28,8 @@ void TransportClock::seek(double beat) {
     position_ = (beat > 0.0) ? beat : 0.0;  // negatives, -0.0 and NaN give 0.0
 }
 
-std::optional<std::pair<double, double>> TransportClock::advance_by_frames(
-    std::uint64_t frames, std::uint32_t sample_rate) {
+std::optional<std::pair<double, double>> TransportClock::next_range(std::uint64_t frames,
+                                                                    std::uint32_t sample_rate) const {
     if (state_ != TransportState::Playing) return std::nullopt;
     const double start = position_;
     // The order of operations fixes the last bit of the result.
@@ -37,8 +37,14 @@ std::optional<std::pair<double, double>> TransportClock::advance_by_frames(
     d = d * bpm_;
     d = d / 60.0;
     const double end = d + start;
-    position_ = end;
     return std::pair{start, end};
+}
+
+std::optional<std::pair<double, double>> TransportClock::advance_by_frames(std::uint64_t frames,
+                                                                           std::uint32_t sample_rate) {
+    const auto range = next_range(frames, sample_rate);
+    if (range) move_to_end_of(*range);
+    return range;
 }
 
 std::uint64_t TransportClock::beats_to_ticks(double beats) const {

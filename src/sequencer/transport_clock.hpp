@@ -44,6 +44,10 @@ public:
     // the position to its end; nothing while the transport is not playing.
     std::optional<std::pair<double, double>> advance_by_frames(std::uint64_t frames,
                                                                std::uint32_t sample_rate);
+    // The same range without moving: a caller that must do more before the
+    // move can still fail commits it with move_to_end_of.
+    std::optional<std::pair<double, double>> next_range(std::uint64_t frames, std::uint32_t sample_rate) const;
+    void move_to_end_of(const std::pair<double, double>& range) { position_ = range.second; }
 
     double beats_to_seconds(double beats) const { return (beats * 60.0) / bpm_; }
     double seconds_to_beats(double seconds) const { return (seconds * bpm_) / 60.0; }
