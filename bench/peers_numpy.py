@@ -437,8 +437,10 @@ class _Voice:
         return math.inf if self._done < 0 else self._done
 
     def release(self, frame: int) -> None:
-        self.releases.append(frame)
-        self._done = None
+        # A second release at the same frame starts from the same level: no change.
+        if not self.releases or self.releases[-1] != frame:
+            self.releases.append(frame)
+            self._done = None
 
 
 def track_events(score: Score, track: TrackScore) -> list[tuple[int, int, int, int, int]]:
