@@ -132,3 +132,50 @@ def test_random_songs_match(track_notes, envelope, voices, loops, changes):
     tempo = [(0.0, 120.0)] + sorted(dict(changes).items())
     score = peers.Score(tempo, [track], RATE)
     checks.check_song(score, score.frame_of(8.0))
+
+
+@settings(max_examples=30, deadline=None)
+@given(st.lists(st.tuples(st.integers(30, 100), st.integers(0, 127)), min_size=1, max_size=5),
+       st.integers(0, 600), st.integers(1, 400), st.integers(1, 700))
+def test_random_held_voices_match(voices, loop_start, loop_length, block):
+    """Any pitches, velocities, loop inside the sample and block length: the
+    peers read, wrap and sum as the sampler does."""
+    frames = loop_start + loop_length + 50
+    data = (np.sin(np.arange(frames) * 0.07) * 0.2).astype(np.float32)
+    sample = tamlor.AudioSample(data, sample_rate=RATE, root_note=60)
+    sample.loop_start, sample.loop_end = loop_start, loop_start + loop_length
+    sampler = tamlor.Sampler(sample, sample_rate=RATE, max_voices=len(voices))
+    sampler.set_envelope(tamlor.Envelope(0.0, 0.0, 1.0, 0.1))
+    for note, velocity in voices:
+        sampler.note_on(note, velocity)
+    incs = [peers.increment(60, n, RATE, RATE) for n, _ in voices]
+    gains = [v / 127.0 for _, v in voices]
+    loop_end = loop_start + loop_length
+    checks.check_voices(sampler, peers.LoopVoices(data, loop_start, loop_end, incs, gains),
+                        peers.PythonLoopVoices(data.tolist(), loop_start, loop_end, incs, gains),
+                        blocks=6, python_blocks=6, block=block)
+
+
+@settings(max_examples=30, deadline=None)
+@given(st.lists(st.tuples(st.floats(0.0, 1.0), st.floats(-1.0, 1.0)), min_size=1, max_size=10),
+       st.floats(0.0, 1.0), st.integers(1, 300))
+def test_random_mixes_match(channels, master, frames):
+    mixer, x, _, rows, _ = checks.mix_setup(len(channels), frames)
+    for i, (gain, pan) in enumerate(channels):
+        mixer.set_channel_gain(i, gain)
+        mixer.set_channel_pan(i, pan)
+    mixer.master_gain = master
+    m = peers.mix_matrix([g for g, _ in channels], [p for _, p in channels], master)
+    checks.check_mix(mixer, x, m, rows, [(float(a), float(b)) for a, b in m])
+
+
+@settings(max_examples=30, deadline=None)
+@given(st.lists(st.one_of(st.none(), st.tuples(st.integers(40, 80), st.integers(1, 127), st.integers(1, 4))),
+                min_size=1, max_size=8),
+       st.sampled_from([0.05, 0.25, 1.0 / 3.0]), st.floats(0.0, 2.0), st.integers(0, 127))
+def test_random_patterns_on_zones_match(steps, step, start, split):
+    """Looping patterns of steps of any length, on two zones split by velocity."""
+    zones = [(ramp(500), 0, 127, 0, split), (ramp(900, loop=False, root=64), 0, 127, split, 127)]
+    track = peers.TrackScore(zones, (0.002, 0.01, 0.7, 0.03), 3, 0.9, -0.6, pattern=(steps, step, start, 5.0))
+    score = peers.Score([(0.0, 140.0), (3.0, 70.0)], [track], RATE)
+    checks.check_song(score, score.frame_of(6.0))
