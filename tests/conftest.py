@@ -1,4 +1,6 @@
 import os
+import signal
+import time
 
 import pytest
 from hypothesis import settings
@@ -51,3 +53,35 @@ class Reentrant:
 @pytest.fixture
 def reentrant():
     return Reentrant
+
+
+def interrupted_within(seconds, call):
+    """Runs `call` under a timer whose handler raises after `seconds`; checks
+    that the call gave way to it and returns how long that took."""
+
+    class Alarm(Exception):
+        pass
+
+    def handler(signum, frame):
+        raise Alarm
+
+    old = signal.signal(signal.SIGALRM, handler)
+    try:
+        start = time.monotonic()
+        signal.setitimer(signal.ITIMER_REAL, seconds)
+        with pytest.raises(Alarm):
+            call()
+        return time.monotonic() - start
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+
+
+def many_voice_sampler(voices=100_000):
+    """A sampler holding `voices` looping voices: seconds of work per block."""
+    sample = tamlor.AudioSample([0.25, -0.25] * 64, root_note=60)
+    sample.loop_start, sample.loop_end = 0, 128
+    s = tamlor.Sampler(sample, max_voices=voices)
+    for i in range(voices):
+        s.note_on(40 + i % 40, 1 + i % 120)
+    return s

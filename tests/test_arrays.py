@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import tamlor
+from conftest import interrupted_within, many_voice_sampler
 
 F32 = np.float32
 
@@ -358,35 +359,9 @@ def test_the_memoryview_road_gives_the_same_results():
 
 
 def test_an_interrupted_render_into_leaves_the_sampler_as_it_was():
-    import signal
-    import time
-
-    class Alarm(Exception):
-        pass
-
-    def handler(signum, frame):
-        raise Alarm
-
-    def make():
-        sample = tamlor.AudioSample([0.25, -0.25] * 64, root_note=60)
-        sample.loop_start, sample.loop_end = 0, 128
-        s = tamlor.Sampler(sample, max_voices=100_000)
-        for i in range(100_000):
-            s.note_on(40 + i % 40, 1 + i % 120)
-        return s
-
-    s, twin = make(), make()
+    s, twin = many_voice_sampler(), many_voice_sampler()
     out = np.zeros(65536, dtype=F32)  # some ten seconds of work, uninterrupted
-    old = signal.signal(signal.SIGALRM, handler)
-    try:
-        start = time.monotonic()
-        signal.setitimer(signal.ITIMER_REAL, 0.2)
-        with pytest.raises(Alarm):
-            s.render_into(out)
-        assert time.monotonic() - start < 1.5
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, old)
+    assert interrupted_within(0.2, lambda: s.render_into(out)) < 1.5
     assert repr(s) == repr(twin)
     block = np.empty(64, dtype=F32)
     s.render_into(block)

@@ -5,16 +5,15 @@ long calls that must give way to signal handlers. The cases that could crash
 run in a child process."""
 
 import os
-import signal
 import subprocess
 import sys
 import textwrap
 import threading
-import time
 
 import pytest
 
 import tamlor
+from conftest import interrupted_within, many_voice_sampler
 
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
@@ -234,54 +233,24 @@ class TestLyingLength:
 
 
 class TestInterruption:
-    @staticmethod
-    def interrupted_within(seconds, call):
-        """Runs `call` with a timer whose handler raises; returns how long the
-        call took to give way."""
-
-        class Alarm(Exception):
-            pass
-
-        def handler(signum, frame):
-            raise Alarm
-
-        old = signal.signal(signal.SIGALRM, handler)
-        try:
-            start = time.monotonic()
-            signal.setitimer(signal.ITIMER_REAL, seconds)
-            with pytest.raises(Alarm):
-                call()
-            return time.monotonic() - start
-        finally:
-            signal.setitimer(signal.ITIMER_REAL, 0)
-            signal.signal(signal.SIGALRM, old)
-
     @pytest.mark.parametrize("cls", [tamlor.SineOscillator, tamlor.SawOscillator, tamlor.NoiseSource])
     def test_generator_render(self, cls):
         gen, twin = cls(), cls()
         gen.render_to_buffer(100)
         twin.render_to_buffer(100)
-        elapsed = self.interrupted_within(0.2, lambda: gen.render_to_buffer(10**8))
+        elapsed = interrupted_within(0.2, lambda: gen.render_to_buffer(10**8))
         assert elapsed < 1.5
         assert gen.render_to_buffer(512) == twin.render_to_buffer(512)
 
     def test_many_voice_sampler_render(self):
-        def make():
-            sample = tamlor.AudioSample([0.25, -0.25] * 64, root_note=60)
-            sample.loop_start, sample.loop_end = 0, 128
-            s = tamlor.Sampler(sample, max_voices=100_000)
-            for i in range(100_000):
-                s.note_on(40 + i % 40, 1 + i % 120)
-            return s
-
-        s = make()
-        elapsed = self.interrupted_within(0.2, lambda: s.render(8192))
+        s = many_voice_sampler()
+        elapsed = interrupted_within(0.2, lambda: s.render(8192))
         assert elapsed < 1.5
-        twin = make()
+        twin = many_voice_sampler()
         assert s.active_voice_count() == 100_000
         assert s.render(64) == twin.render(64)
 
     def test_sequence_conversion(self):
         big = range(10**9)
-        elapsed = self.interrupted_within(0.2, lambda: tamlor.AudioSample(big))
+        elapsed = interrupted_within(0.2, lambda: tamlor.AudioSample(big))
         assert elapsed < 1.5
