@@ -52,8 +52,8 @@ def voices_row() -> Row:
            "out": np.zeros(BLOCK, np.float32), "py_out": array("f", bytes(4 * BLOCK))}
     ours, theirs = best_per_call(["tamlor(out)", "numpy(out)"], env, number=200)
     (plain,) = best_per_call(["python(py_out)"], env, number=1, rounds=5)
-    return ("sampler voices sustained in real time", "voices",
-            *(VOICES * BLOCK_SECONDS / t for t in (ours, theirs, plain)), True)
+    a, b, c = (VOICES * BLOCK_SECONDS / t for t in (ours, theirs, plain))
+    return ("sampler voices sustained in real time", "voices", a, b, c, True)
 
 
 # -- the oscillator ------------------------------------------------------------
@@ -67,8 +67,8 @@ def sine_row() -> Row:
     env = {"tamlor": ours.render_into, "numpy": theirs.render_into, "python": plain.render_into,
            "out": np.zeros(BLOCK, np.float32), "py_out": array("f", bytes(4 * BLOCK))}
     times = best_per_call(["tamlor(out)", "numpy(out)", "python(py_out)"], env, number=200)
-    return ("sine oscillator, one 512-frame block", "x real time",
-            *(BLOCK_SECONDS / t for t in times), True)
+    a, b, c = (BLOCK_SECONDS / t for t in times)
+    return ("sine oscillator, one 512-frame block", "x real time", a, b, c, True)
 
 
 # -- the mixer -----------------------------------------------------------------
@@ -82,7 +82,8 @@ def mix_row() -> Row:
            "mix_python": peers.mix_python, "rows": rows, "factors": factors}
     times = best_per_call(["mixer.mix_down_into(out, x)", "mix_numpy(x, m)", "mix_python(rows, factors)"],
                           env, number=100)
-    return ("mix 8 x 512 to stereo", "x real time", *(BLOCK_SECONDS / t for t in times), True)
+    a, b, c = (BLOCK_SECONDS / t for t in times)
+    return ("mix 8 x 512 to stereo", "x real time", a, b, c, True)
 
 
 # -- MIDI messages -------------------------------------------------------------
@@ -99,9 +100,10 @@ def midi_rows() -> list[Row]:
                                 "py_note_on(3, 60, 100)"], env, number=20_000)
     many = best_per_call(["[note_on(c, n, v) for c, n, v in triples]", "many(channels, notes, velocities)",
                           "[py_note_on(c, n, v) for c, n, v in triples]"], env, number=50)
-    return [("note-on message, one", "x a builtin call", *(t / base for t in one), False),
-            ("note-on messages, 1,000 at once (each)", "x a builtin call",
-             *(t / 1000 / base for t in many), False)]
+    a, b, c = (t / base for t in one)
+    d, e, f = (t / 1000 / base for t in many)
+    return [("note-on message, one", "x a builtin call", a, b, c, False),
+            ("note-on messages, 1,000 at once (each)", "x a builtin call", d, e, f, False)]
 
 
 # -- a song --------------------------------------------------------------------
