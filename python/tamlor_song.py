@@ -50,11 +50,17 @@ import array
 import math
 import operator
 from bisect import bisect_left, bisect_right
-from typing import Any, Callable, Iterable, Optional, Union
+from typing import Any, Callable, Iterable, Optional, TypeAlias, Union
 
 import tamlor
 
-__all__ = ["Song", "Track"]
+__all__ = ["Song", "Track", "StepEvent"]
+
+#: One event of ``tamlor.StepSequencer.process_beat_range``:
+#: ``(kind, note, velocity, time)``, kind ``"note_on"`` or ``"note_off"``,
+#: velocity 0 for a note-off, time in millionths of a beat (beat 1.5 is
+#: 1500000), not microseconds.
+StepEvent: TypeAlias = tuple[str, int, int, int]
 
 # Longest run of frames rendered into the tracks' buffers at once: a longer
 # request is rendered in runs of this size (which changes no bit of the

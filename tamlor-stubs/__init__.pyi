@@ -95,8 +95,9 @@ _Path: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes]
 
 # One event of StepSequencer.process_beat_range: (kind, note, velocity, time).
 # kind is "note_on" or "note_off"; velocity is 0 for "note_off"; time counts
-# millionths of a beat (beat 1.5 is 1500000), not microseconds.
-_StepEvent: TypeAlias = tuple[str, int, int, int]
+# millionths of a beat (beat 1.5 is 1500000), not microseconds. The alias
+# lives in tamlor_song, where it exists at run time too.
+from tamlor_song import StepEvent
 
 # ---------------------------------------------------------------------------
 # Audio primitives
@@ -1113,7 +1114,7 @@ class StepSequencer:
     def reset(self) -> None:
         """Forgets the progress: the next range starts again from beat 0."""
 
-    def process_beat_range(self, start: _Real, end: _Real) -> list[_StepEvent]:
+    def process_beat_range(self, start: _Real, end: _Real) -> list[StepEvent]:
         """The events of the active steps whose grid time lies in [start,
         end) beats, as tuples (kind, note, velocity, time): kind "note_on" or
         "note_off", velocity 0 for "note_off", time in millionths of a beat
