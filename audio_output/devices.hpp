@@ -150,6 +150,7 @@ public:
     // The bound device's name, or "Unknown" when it cannot be read.
     std::string device_name() const;
     bool is_playing() const { return playing_->load(); }
+    std::uint16_t channels() const { return channels_; }
 
     // Opens the stream; the underrun count starts again from 0. ValueError
     // when a stream setting is 0; std::runtime_error "Already playing" while

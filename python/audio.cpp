@@ -79,7 +79,8 @@ Params channel_samples_params{as_method, "channel_samples", {"channel"},
                               "The samples of one channel, frame by frame, as a list of floats."};
 Params write_wav_params{
     as_static, "write_wav", {"path", "samples", "sample_rate=44100", "channels=1", "encoding='pcm16'"},
-    "Writes interleaved samples (a sequence of numbers) to a WAV file, mono or stereo.\n"
+    "Writes interleaved samples (a sequence of numbers, a buffer of floats, or a (frames, channels)\n"
+    "array) to a WAV file, mono or stereo.\n"
     "encoding 'pcm16': 16-bit PCM, each sample clipped to -1.0..1.0, scaled by 32768 and rounded\n"
     "(ties to even; +1.0 gives 32767, NaN gives 0). encoding 'float32': the 32-bit floats as they are."};
 Params read_wav_params{
@@ -131,9 +132,9 @@ PyObject* buffer_write_wav(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     return boundary([&] {
         Args a(write_wav_params, args, nargs, kwnames);
         const std::string path = to_path(a[0], a.name(0));
-        const FloatRun samples = read_samples(a[1], a.name(1));
+        const std::uint16_t channels = a.u16(3);  // first: it gives a 2-D block's shape
+        const FloatRun samples = read_samples(a[1], a.name(1), channels);
         const std::uint32_t sample_rate = a.u32(2);
-        const std::uint16_t channels = a.u16(3);
         const audio::WavEncoding encoding = audio::wav_encoding(a.str(4));
         Unlocked unlocked;
         audio::write_wav(path, samples.span().data(), samples.span().size(), sample_rate, channels, encoding);

@@ -41,13 +41,13 @@ PyObject* output_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 Params write_params{as_method, "write", {"block"},
                     "Plays interleaved frames (a list of numbers or a buffer of 32- or 64-bit floats, length a\n"
-                    "multiple of channels) and returns once the device has taken them all. Samples are clipped\n"
+                    "multiple of channels, or a (frames, channels) array) and returns once the device has taken them all. Samples are clipped\n"
                     "to -1.0..1.0 and sent as 16-bit PCM; NaN plays as silence. A bad block sends nothing."};
 
 PyObject* output_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return kit::write<PyAudioOutput>(self, [&](PyAudioOutput& out) {
         Args a(write_params, args, nargs, kwnames);
-        const FloatRun block = read_samples(a[0], a.name(0));
+        const FloatRun block = read_samples(a[0], a.name(0), out.channels());
         bool finished;
         {
             Unlocked unlocked;

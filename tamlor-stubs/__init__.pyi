@@ -193,7 +193,8 @@ class AudioBuffer:
         encoding: Literal["pcm16", "float32"] = "pcm16",
     ) -> None:
         """Writes interleaved samples to a WAV file, mono or stereo
-        (``channels`` 1 or 2; ``len(samples)`` a multiple of it).
+        (``channels`` 1 or 2; ``len(samples)`` a multiple of it), or a 2-D
+        array of shape (frames, channels).
         ``'pcm16'``: each sample clipped to -1.0..1.0, scaled by 32768 and
         rounded (ties to even; +1.0 gives 32767, NaN gives 0). ``'float32'``:
         the 32-bit samples bit for bit. Bad arguments raise ``ValueError`` or
@@ -1427,7 +1428,8 @@ class AudioOutput:
 
     def write(self, block: _FloatSequence) -> None:
         """Plays interleaved frames (``len(block)`` a multiple of the channel
-        count, else ``ValueError`` and nothing is sent) and returns once the
+        count, else ``ValueError`` and nothing is sent; or a 2-D array of
+        shape (frames, channels)) and returns once the
         device has taken them all. Samples are clipped to -1.0..1.0; NaN plays
         as silence. Other Python threads run while it waits; Ctrl+C ends a
         long write between periods (what was sent stays sent).

@@ -14,6 +14,7 @@ import sys
 import textwrap
 import threading
 
+import numpy as np
 import pytest
 
 import tamlor
@@ -122,8 +123,12 @@ def test_bad_blocks_send_nothing(device, reentrant):
     out.write([0.25, -0.25])
     out.write(array.array("d", [0.5, 1e300]))  # 64-bit floats are samples too
     out.write(memoryview(array.array("f", [-0.5, 0.125])))
+    frames = np.array([[0.75, -0.75], [0.0, 1.0]], dtype=np.float32)  # (frames, channels)
+    out.write(frames)
+    with pytest.raises(ValueError, match=r"^argument 'block': a 2-D block must have shape \(frames, 2\), not shape \(2, 3\)$"):
+        out.write(np.zeros((2, 3), dtype=np.float32))
     out.stop()
-    assert device.received() == expected_bytes([0.25, -0.25, 0.5, 1.0, -0.5, 0.125])
+    assert device.received() == expected_bytes([0.25, -0.25, 0.5, 1.0, -0.5, 0.125, 0.75, -0.75, 0.0, 1.0])
 
 
 def test_settings_the_device_cannot_play(device, monkeypatch, tmp_path):

@@ -9,6 +9,7 @@ import struct
 import subprocess
 import wave
 
+import numpy as np
 import pytest
 
 import tamlor
@@ -101,6 +102,8 @@ def test_bad_arguments_write_nothing(tmp_path):
         ((path, 5), TypeError, "^argument 'samples': "),
         ((path, b"\x00\x01"), TypeError, "^argument 'samples': a buffer of 'B' items holds no samples"),
         ((path, array.array("i", [1, 2])), TypeError, "^argument 'samples': a buffer of 'i' items holds no samples"),
+        ((path, np.zeros((2, 4), dtype=np.float32), 44100, 2), ValueError,
+         r"^argument 'samples': a 2-D block must have shape \(frames, 2\), not shape \(2, 4\)$"),
         ((path, [0.0], -1), OverflowError, None),
         ((path, [0.0], 44100, 65536), OverflowError, None),
         ((None, [0.0]), TypeError, "^argument 'path': "),
@@ -158,3 +161,11 @@ def test_files_that_cannot_be_opened(tmp_path):
             read_wav(bad)
     write_wav(tmp_path / "ok.wav", [0.0, 1.0])
     assert read_wav(os.fsencode(tmp_path / "ok.wav")).frames == 2  # bytes paths work too
+
+
+def test_a_frames_by_channels_array_is_interleaved(tmp_path):
+    frames = np.random.default_rng(5).uniform(-1.5, 1.5, (300, 2)).astype(np.float32)
+    for encoding in ("pcm16", "float32"):
+        write_wav(tmp_path / "a.wav", frames, 8000, 2, encoding)
+        write_wav(tmp_path / "b.wav", frames.ravel().tolist(), 8000, 2, encoding)
+        assert (tmp_path / "a.wav").read_bytes() == (tmp_path / "b.wav").read_bytes()

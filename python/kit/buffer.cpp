@@ -414,11 +414,28 @@ std::vector<FloatRun> read_channel_runs(PyObject* o, const char* name) {
     return runs;
 }
 
-FloatRun read_samples(PyObject* o, const char* name) {
+FloatRun FloatRun::flattened(const BufferView& view) {
+    FloatRun run;
+    run.owned_.resize(static_cast<std::size_t>(view.items()));
+    view.read_floats(run.owned_.data());
+    run.span_ = run.owned_;
+    return run;
+}
+
+FloatRun read_samples(PyObject* o, const char* name, std::size_t channels) {
     if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) {
         BufferView view;
-        if (view.acquire(o) && view.scalar() == Scalar::other) {
-            type_error(name, "a buffer of '" + view.format() + "' items holds no samples (32- or 64-bit floats expected)");
+        if (view.acquire(o)) {
+            if (view.scalar() == Scalar::other) {
+                type_error(name, "a buffer of '" + view.format() + "' items holds no samples (32- or 64-bit floats expected)");
+            }
+            if (view.ndim() == 2) {
+                if (static_cast<std::size_t>(view.shape(1)) != channels) {
+                    raise(PyExc_ValueError, std::string("argument '") + name + "': a 2-D block must have shape (frames, " +
+                                                std::to_string(channels) + "), not " + shape_text(view));
+                }
+                return FloatRun::flattened(view);
+            }
         }
     }
     return FloatRun::read(o, name);

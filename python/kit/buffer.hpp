@@ -158,6 +158,9 @@ public:
     // One run per row of a 2-D buffer of 32- or 64-bit floats; nullopt when
     // `o` is not such a buffer.
     static std::optional<std::vector<FloatRun>> rows_of(PyObject* o);
+    // The items of a 2-D C-contiguous buffer of 32- or 64-bit floats in C
+    // order: (frames, channels) rows laid end to end are interleaved frames.
+    static FloatRun flattened(const BufferView& view);
 
 private:
     BufferView view_;                               // the buffer a 1-D run reads in place
@@ -170,8 +173,10 @@ private:
 // a buffer of anything but floats (bytes, an integer array) is refused with
 // TypeError "argument '{name}': a buffer of '{format}' items holds no
 // samples (32- or 64-bit floats expected)": raw integer data taken as
-// samples would be full-scale noise.
-FloatRun read_samples(PyObject* o, const char* name);
+// samples would be full-scale noise. A 2-D buffer of floats is read as
+// interleaved frames when its shape is (frames, `channels`); any other 2-D
+// shape raises ValueError.
+FloatRun read_samples(PyObject* o, const char* name, std::size_t channels);
 
 // The per-channel blocks of a mix: a 2-D buffer of floats, one row per
 // channel, or a sequence whose items each convert by FloatRun::read. Every
