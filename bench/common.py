@@ -36,33 +36,28 @@ def best_per_call(stmts: Sequence[str], globals: dict[str, Any], number: int, ro
     return best
 
 
+def _print_ratios(title: str, rows: Sequence[tuple[str, float, Optional[float]]], width: int,
+                  digits: int) -> list[str]:
+    """Prints rows (name, ratio, limit or None); returns the names over their limit."""
+    print(title)
+    failures: list[str] = []
+    for name, ratio, limit in rows:
+        mark = ""
+        if limit is not None:
+            mark = f"  (limit {limit:.{digits - 1}f}x)" + ("" if ratio <= limit else "  OVER")
+            if ratio > limit:
+                failures.append(name)
+        print(f"  {name:<{width}} {ratio:6.{digits}f}x{mark}")
+    return failures
+
+
 def report(title: str, rows: Sequence[Row], baseline_name: str) -> list[str]:
     """Prints `rows` (name, seconds, limit or None) as ratios to the baseline row."""
     base = dict((name, t) for name, t, _ in rows)[baseline_name]
-    print(title)
-    failures: list[str] = []
-    for name, t, limit in rows:
-        ratio = t / base
-        mark = ""
-        if limit is not None:
-            mark = f"  (limit {limit:.1f}x)" + ("" if ratio <= limit else "  OVER")
-            if ratio > limit:
-                failures.append(name)
-        print(f"  {name:<48} {ratio:6.2f}x{mark}")
-    return failures
+    return _print_ratios(title, [(name, t / base, limit) for name, t, limit in rows], 48, 2)
 
 
 def report_pairs(title: str, rows: Sequence[PairRow]) -> list[str]:
     """Prints rows (name, baseline seconds, seconds, limit or None) as the
     ratio of each call to its own baseline; returns the names over their limit."""
-    print(title)
-    failures: list[str] = []
-    for name, base, t, limit in rows:
-        ratio = t / base
-        mark = ""
-        if limit is not None:
-            mark = f"  (limit {limit:.2f}x)" + ("" if ratio <= limit else "  OVER")
-            if ratio > limit:
-                failures.append(name)
-        print(f"  {name:<60} {ratio:6.3f}x{mark}")
-    return failures
+    return _print_ratios(title, [(name, t / base, limit) for name, base, t, limit in rows], 60, 3)
