@@ -1,5 +1,5 @@
 """A short piece written as plain lists of notes, rendered with the song layer
-and written to a 16-bit stereo WAV file.
+and written to a 16-bit stereo WAV file, or played on the default output.
 
 Each note is a tuple (start beat, length in beats, MIDI note, velocity). The
 melody plays on a two-zone sample map (a soft sine below middle C, a brighter
@@ -10,12 +10,11 @@ note starts at the frame its beat falls on; the song is rendered 1024 frames
 at a time, as it would be for a sound card, and the file is the same
 whatever the block size.
 
-    python examples/notes_to_wav.py [--output notes.wav]
+    python examples/notes_to_wav.py [--output notes.wav] [--play]
 """
 import argparse
 import array
 import sys
-import wave
 
 import tamlor
 import tamlor_song
@@ -66,6 +65,7 @@ def build() -> tamlor_song.Song:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--output", default="tamlor_notes.wav", help="the WAV file to write")
+    parser.add_argument("--play", action="store_true", help="play the piece instead of writing it")
     args = parser.parse_args()
 
     song = build()
@@ -78,14 +78,17 @@ def main() -> None:
     block = 1024
     for start in range(0, frames, block):
         song.render_into(view[2 * start:2 * min(frames, start + block)])
-    pcm = array.array("h", (round(max(-1.0, min(1.0, x)) * 32767) for x in out))
-    if sys.byteorder == "big":
-        pcm.byteswap()
-    with wave.open(args.output, "wb") as wav:
-        wav.setnchannels(2)
-        wav.setsampwidth(2)
-        wav.setframerate(RATE)
-        wav.writeframes(pcm.tobytes())
+    if args.play:
+        try:
+            device = tamlor.AudioOutput(sample_rate=RATE, channels=2, buffer_size=block)
+        except RuntimeError as exc:
+            sys.exit(f"cannot play: {exc}")
+        device.start()
+        device.write(out)  # returns once the device has taken every frame
+        device.stop()  # lets the last frames play out
+        print(f"played {frames} frames, {frames / RATE:.2f} s")
+        return
+    tamlor.AudioBuffer.write_wav(args.output, out, RATE, 2)
     print(f"wrote {args.output}: {len(MELODY) + len(ACCOMPANIMENT)} notes, {frames} frames, "
           f"{frames / RATE:.2f} s ({length:g} beats at {', '.join(f'{bpm:g}' for _, bpm in song.tempo_map)} bpm)")
 

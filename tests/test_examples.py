@@ -205,3 +205,13 @@ class TestLivePlayback:
                                          "writing played.wav without playing it")
         run("live_playback.py", tmp_path / "file", "--output", "played.wav", alsa="file_output")
         assert digest(tmp_path / "none" / "played.wav") == digest(tmp_path / "file" / "played.wav")
+
+
+def test_notes_example_plays_what_it_writes(tmp_path):
+    run("notes_to_wav.py", tmp_path, "--output", "notes.wav")
+    result = run("notes_to_wav.py", tmp_path, "--play", alsa="file_output")
+    assert result.stdout.startswith("played ")
+    with wave.open(str(tmp_path / "notes.wav"), "rb") as wav:
+        assert (tmp_path / "device.raw").read_bytes() == wav.readframes(wav.getnframes())
+    result = run("notes_to_wav.py", tmp_path / "none", "--play", check=False)
+    assert (result.returncode, result.stderr.strip()) == (1, "cannot play: No default audio output device found")
