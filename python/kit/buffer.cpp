@@ -359,26 +359,33 @@ void FloatRun::detach_from(const char* begin, const char* end) {
     shared_view_.reset();
 }
 
-FloatRun FloatRun::read(PyObject* o, const char* name) {
+FloatRun FloatRun::of_view(BufferView&& view) {
     FloatRun run;
-    if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) {
-        BufferView view;
-        if (view.acquire(o) && view.ndim() == 1 && view.scalar() != Scalar::other) {
-            const auto n = static_cast<std::size_t>(view.items());
-            if (const float* p = view.direct_floats()) {
-                run.span_ = std::span<const float>(p, n);
-                run.view_ = std::move(view);
-            } else {
-                run.owned_.resize(n);
-                view.read_floats(run.owned_.data());
-                run.span_ = run.owned_;
-            }
-            return run;
-        }
+    const auto n = static_cast<std::size_t>(view.items());
+    if (const float* p = view.direct_floats()) {
+        run.span_ = std::span<const float>(p, n);
+        run.view_ = std::move(view);
+    } else {
+        run.owned_.resize(n);
+        view.read_floats(run.owned_.data());
+        run.span_ = run.owned_;
     }
+    return run;
+}
+
+FloatRun FloatRun::of_sequence(PyObject* o, const char* name) {
+    FloatRun run;
     run.owned_ = to_f32_vector(o, name);
     run.span_ = run.owned_;
     return run;
+}
+
+FloatRun FloatRun::read(PyObject* o, const char* name) {
+    if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) {
+        BufferView view;
+        if (view.acquire(o) && view.ndim() == 1 && view.scalar() != Scalar::other) return of_view(std::move(view));
+    }
+    return of_sequence(o, name);
 }
 
 std::optional<std::vector<FloatRun>> FloatRun::rows_of(PyObject* o) {
@@ -414,14 +421,6 @@ std::vector<FloatRun> read_channel_runs(PyObject* o, const char* name) {
     return runs;
 }
 
-FloatRun FloatRun::flattened(const BufferView& view) {
-    FloatRun run;
-    run.owned_.resize(static_cast<std::size_t>(view.items()));
-    view.read_floats(run.owned_.data());
-    run.span_ = run.owned_;
-    return run;
-}
-
 FloatRun read_samples(PyObject* o, const char* name, std::size_t channels) {
     if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) {
         BufferView view;
@@ -434,11 +433,11 @@ FloatRun read_samples(PyObject* o, const char* name, std::size_t channels) {
                     raise(PyExc_ValueError, std::string("argument '") + name + "': a 2-D block must have shape (frames, " +
                                                 std::to_string(channels) + "), not " + shape_text(view));
                 }
-                return FloatRun::flattened(view);
             }
+            if (view.ndim() == 1 || view.ndim() == 2) return FloatRun::of_view(std::move(view));
         }
     }
-    return FloatRun::read(o, name);
+    return FloatRun::of_sequence(o, name);
 }
 
 }  // namespace tamlor::py::kit

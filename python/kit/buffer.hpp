@@ -158,9 +158,12 @@ public:
     // One run per row of a 2-D buffer of 32- or 64-bit floats; nullopt when
     // `o` is not such a buffer.
     static std::optional<std::vector<FloatRun>> rows_of(PyObject* o);
-    // The items of a 2-D C-contiguous buffer of 32- or 64-bit floats in C
-    // order: (frames, channels) rows laid end to end are interleaved frames.
-    static FloatRun flattened(const BufferView& view);
+    // Every item of a held view of 32- or 64-bit floats (at most two
+    // dimensions), in C order: in place where the memory holds contiguous
+    // 32-bit floats, else converted into memory of its own.
+    static FloatRun of_view(BufferView&& view);
+    // The items of any other sequence of numbers, converted.
+    static FloatRun of_sequence(PyObject* o, const char* name);
 
 private:
     BufferView view_;                               // the buffer a 1-D run reads in place
