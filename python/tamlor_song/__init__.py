@@ -1,0 +1,12 @@
+"""Songs from notes: tracks of instruments playing notes and step patterns
+under a tempo map, rendered to interleaved stereo with every note on its own
+frame. See `tamlor_song.song` for what a song guarantees.
+
+This package only gathers the public names; each concern lives in a module
+of its own.
+"""
+from __future__ import annotations
+
+from .song import Song, StepEvent, Track
+
+__all__ = ["Song", "Track", "StepEvent"]
