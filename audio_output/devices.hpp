@@ -167,6 +167,9 @@ public:
     // when stopped. A device failure while draining still closes the stream
     // and is then thrown.
     void stop();
+    // Closes the stream at once, discarding what the device still holds;
+    // for a handle that is being given up. Does nothing when stopped.
+    void abandon() noexcept { close(); }
     // Underruns since the last start().
     std::uint64_t underruns() const { return underruns_; }
 

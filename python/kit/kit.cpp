@@ -35,6 +35,10 @@ void translate_current_exception() noexcept {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const tamlor::IndexError& e) {
         PyErr_SetString(PyExc_IndexError, e.what());
+    } catch (const tamlor::Interrupted&) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "interrupted without an exception set");
+    } catch (const tamlor::MemoryError& e) {
+        PyErr_SetString(PyExc_MemoryError, e.what());
     } catch (const tamlor::FileError& e) {
         errno = e.code;
         PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
