@@ -265,3 +265,25 @@ def test_a_playing_output_dropped_on_another_thread_closes_its_stream(tmp_path):
     assert result.returncode == 0, result.stderr
     assert result.stdout.split(" ", 2) == [
         "0", "205", f"{{'{PATH} is unsendable, but is being dropped on another thread'}}\n"]
+
+
+@pytest.mark.parametrize("frames", [1, 64, 130, 5000])
+def test_a_failing_sink_is_reported_not_swallowed(device, monkeypatch, frames):
+    # The device writes into /dev/full: the library's own plugin only prints
+    # its failure; whether it shows in write() or in stop(), it is raised,
+    # and the handle is stopped and can start again.
+    monkeypatch.setenv("TAMLOR_PCM_FILE", "/dev/full")
+    monkeypatch.setenv("TAMLOR_PCM_TRUNCATE", "true")
+    out = tamlor.AudioOutput(channels=1, buffer_size=64)
+    out.start()
+    failure = "^Audio output failed: /dev/full write failed, file data may be corrupt: No space left on device$"
+    with pytest.raises(RuntimeError, match=failure):
+        out.write([0.25] * frames)
+        out.stop()
+    assert not out.is_playing()
+    out.stop()  # already stopped: nothing to report
+    monkeypatch.setenv("TAMLOR_PCM_FILE", str(device.path))
+    out.start()
+    out.write([0.5])
+    out.stop()
+    assert device.received() == expected_bytes([0.5])
