@@ -232,6 +232,29 @@ class AudioBuffer:
         (``KeyboardInterrupt``). ``MemoryError`` "{path}: data chunk of N
         bytes does not fit in memory" when the samples cannot be held."""
 
+    @staticmethod
+    def wav_shape(path: _Path) -> tuple[int, int]:
+        """(frames, channels) of a WAV file, from its header and chunk list
+        (the samples are not read): the shape of the array ``read_wav_into``
+        fills. Errors as ``read_wav``'s."""
+
+    @staticmethod
+    def read_wav_into(path: _Path, out: _FloatBuffer) -> int:
+        """Reads a WAV file's samples straight into ``out`` and returns its
+        sample rate: the samples ``read_wav`` would give, without an
+        ``AudioBuffer`` or a list in between (the fast road for long
+        files)::
+
+            audio = numpy.empty(AudioBuffer.wav_shape(path), numpy.float32)
+            rate = AudioBuffer.read_wav_into(path, audio)
+
+        ``out`` is a writable contiguous buffer of 32-bit floats of shape
+        (frames, channels) or flat with frames x channels items
+        (``TypeError`` otherwise). A file that cannot be read
+        (``OSError``, ``ValueError``) or does not match ``out``'s shape
+        (``ValueError``) leaves ``out`` unchanged; only a file that changes
+        while it is read (or Ctrl+C) can leave it partly written."""
+
     def samples_into(self, out: _FloatBuffer) -> None:
         """Copies every sample into ``out``, a writable contiguous buffer of
         32-bit floats of shape (frames, channels) or flat with
