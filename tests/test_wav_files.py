@@ -32,8 +32,11 @@ def run_child(code, timeout=120):
 
 
 def riff(*chunks, claimed=None):
-    body = b"WAVE" + b"".join(tag + struct.pack("<I", len(data) if claimed is None or tag != b"data" else claimed)
-                              + data + b"\0" * (len(data) & 1) for tag, data in chunks)
+    """A RIFF/WAVE file of the chunks (tag, data); the last one claims
+    `claimed` bytes when given."""
+    last = len(chunks) - 1
+    body = b"WAVE" + b"".join(tag + struct.pack("<I", len(data) if claimed is None or i != last else claimed)
+                              + data + b"\0" * (len(data) & 1) for i, (tag, data) in enumerate(chunks))
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
@@ -197,13 +200,14 @@ class TestReading:
             assert read_wav(fifo).to_list() == read_wav(tmp_path / "a.wav").to_list() == [v / 32768 for v in range(-4, 4)]
             os.unlink(fifo)
 
-    @pytest.mark.parametrize("hold", [0.0, 30.0], ids=["streaming", "stalled"])
-    def test_a_long_pipe_read_gives_way_to_a_signal_handler(self, tmp_path, hold):
-        # A data chunk claiming 4 GiB: streamed without end, or stalled after
-        # the header (the read waits inside the system).
+    @pytest.mark.parametrize("chunk,hold", [(b"data", 0.0), (b"LIST", 0.0), (b"data", 30.0)],
+                             ids=["streaming", "skipping", "stalled"])
+    def test_a_long_pipe_read_gives_way_to_a_signal_handler(self, tmp_path, chunk, hold):
+        # A chunk claiming 4 GiB: streamed without end (kept, or skipped), or
+        # stalled after the header (the read waits inside the system).
         fifo = tmp_path / "pipe"
         os.mkfifo(fifo)
-        header = riff(fmt(), (b"data", b""), claimed=0xFFFFFFF0)
+        header = riff(fmt(), (chunk, b""), claimed=0xFFFFFFF0)
         if hold:
             feed(fifo, header, hold=hold)
         else:
@@ -217,6 +221,21 @@ class TestReading:
                 except (BrokenPipeError, OSError):
                     pass
             threading.Thread(target=stream, daemon=True).start()
+        assert interrupted_within(0.3, lambda: read_wav(fifo)) < 5.0
+
+    def test_an_endless_pipe_of_empty_chunks_gives_way(self, tmp_path):
+        fifo = tmp_path / "pipe"
+        os.mkfifo(fifo)
+
+        def stream():
+            try:
+                with open(fifo, "wb") as f:
+                    f.write(riff(fmt()))
+                    while True:
+                        f.write(b"junk\0\0\0\0" * 8192)
+            except (BrokenPipeError, OSError):
+                pass
+        threading.Thread(target=stream, daemon=True).start()
         assert interrupted_within(0.3, lambda: read_wav(fifo)) < 5.0
 
     @pytest.mark.skipif(SANITIZED, reason="address-space limits do not apply under the sanitizers")
@@ -329,3 +348,4 @@ class TestArrays:
         with pytest.raises(MemoryError, match=f"^AudioBuffer of {frames} frames \u00d7 {channels} channels "
                                               "does not fit in memory$"):
             AudioBuffer(frames, 44100, channels)
+

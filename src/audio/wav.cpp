@@ -225,11 +225,11 @@ void decode_block(const unsigned char* p, std::size_t n, const Format& f, float*
     }
 }
 
+}  // namespace
+
 // Where the bytes of a WAV file come from: memory, a regular file (whose
 // size is known up front), or a pipe or device (read front to back, whose
 // end is found by reaching it).
-}  // namespace
-
 class Source {
 public:
     virtual ~Source() = default;
@@ -245,7 +245,7 @@ public:
     // Asked between two pieces of a long read, and whenever a wait for the
     // next bytes is interrupted by a signal: throws Interrupted when it
     // answers false.
-    void check(const std::function<bool()>& go_on) const {
+    void check() const {
         if (go_on && !go_on()) throw Interrupted{};
     }
     std::function<bool()> go_on;
@@ -304,7 +304,7 @@ public:
         while (done < n) {
             const ssize_t r = ::read(fd_, static_cast<char*>(p) + done, std::min<std::size_t>(n - done, 1 << 30));
             if (r < 0 && errno == EINTR) {
-                check(go_on);
+                check();
                 continue;
             }
             if (r < 0) throw FileError(errno, path_);
@@ -327,6 +327,7 @@ public:
             const std::size_t got = read(scrap, want);
             done += got;
             if (got < want) break;
+            if (done % (std::uint64_t{1} << 20) == 0) check();  // a long skip gives way too
         }
         return done;
     }
@@ -428,7 +429,9 @@ void WavReader::scan() {
     bool have_fmt = false;
     bool have_data = false;
     seekable_ = in.remaining().has_value();
-    while (!(have_fmt && have_data)) {
+    for (std::uint64_t chunks = 1; !(have_fmt && have_data); ++chunks) {
+        // A file of many empty chunks (or an endless pipe of them) gives way too.
+        if (chunks % 4096 == 0) in.check();
         unsigned char chunk[8];
         if (in.read(chunk, 8) < 8) break;  // a partial chunk header ends the file
         const std::uint32_t size = get32(chunk + 4);
@@ -477,7 +480,7 @@ std::uint64_t WavReader::keep_data(std::uint32_t size) {
         const std::size_t n = in_->read(kept_.data() + taken, want);
         taken += n;
         if (n < want) break;
-        in_->check(in_->go_on);
+        in_->check();
     }
     kept_.resize(static_cast<std::size_t>(taken));
     return taken;
@@ -513,7 +516,7 @@ void WavReader::decode(float* out) {
             invalid("truncated WAV file: the data chunk ended while it was being read");
         }
         if (!direct) decode_block(scratch.data(), n, f, out + done);
-        if (done + n < count) in_->check(in_->go_on);
+        if (done + n < count) in_->check();
     }
 }
 
