@@ -4,11 +4,13 @@ pipes and devices are read in bounded pieces that give way to Ctrl+C, and
 the array roads read the same samples as read_wav. Cases that change the
 process (resource limits) run in a child process."""
 import os
+import pathlib
 import resource
 import stat
 import struct
 import subprocess
 import sys
+import tempfile
 import textwrap
 import threading
 import time
@@ -89,6 +91,40 @@ class TestWriting:
             print(sorted(os.listdir(folder)))
         """)
         assert out.strip() == "['link.wav', 'take.wav']"
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="needs to become another user")
+    def test_a_writable_file_in_a_closed_folder_is_written_in_place(self):
+        # Another user may write the file but not create files beside it:
+        # the write goes in place, and a refused one changes nothing.
+        with tempfile.TemporaryDirectory() as tmp:  # a folder every user can reach
+            self.check_closed_folder(pathlib.Path(tmp))
+
+    @staticmethod
+    def check_closed_folder(tmp_path):
+        folder = tmp_path / "shared"
+        folder.mkdir()
+        (folder / "take.wav").write_bytes(b"old")
+        (folder / "locked.wav").write_bytes(b"kept")
+        os.chown(folder / "take.wav", 65534, 65534)
+        os.chmod(tmp_path, 0o755)
+        os.chmod(folder, 0o755)
+        os.chmod(folder / "locked.wav", 0o644)
+        out = run_child(f"""
+            import os, tamlor
+            os.setgid(65534)
+            os.setuid(65534)
+            folder = {str(folder)!r}
+            tamlor.AudioBuffer.write_wav(os.path.join(folder, "take.wav"), [0.5], encoding="float32")
+            print(tamlor.AudioBuffer.read_wav(os.path.join(folder, "take.wav")).to_list())
+            for name in ("locked.wav", "new.wav"):
+                try:
+                    tamlor.AudioBuffer.write_wav(os.path.join(folder, name), [0.5])
+                except PermissionError as e:
+                    print(name, e.errno)
+        """)
+        assert out.split("\n")[:3] == ["[0.5]", "locked.wav 13", "new.wav 13"]
+        assert (folder / "locked.wav").read_bytes() == b"kept"
+        assert sorted(os.listdir(folder)) == ["locked.wav", "take.wav"]
 
     def test_a_link_is_followed_and_kept(self, tmp_path):
         (tmp_path / "real").mkdir()

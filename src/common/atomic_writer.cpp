@@ -66,13 +66,17 @@ AtomicWriter::AtomicWriter(std::string path) : path_(std::move(path)) {
         for (int attempt = 0; fd < 0; ++attempt) {
             temp_ = temp_name(target_);
             fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && (errno != EEXIST || attempt == 100)) {
-                const int code = errno;
-                temp_.clear();
-                throw FileError(code, path_);
-            }
+            if (fd >= 0 || (errno == EEXIST && attempt < 100)) continue;
+            const int code = errno;
+            temp_.clear();
+            if (!exists || (code != EACCES && code != EPERM)) throw FileError(code, path_);
+            // A file the caller may write in a folder it may not: written in
+            // place, as an ordinary open would, and never removed.
+            in_place_ = true;
+            fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd < 0) throw FileError(errno, path_);
         }
-        if (exists) {
+        if (exists && !in_place_) {
             // The new file keeps the old one's permissions and, where this
             // process may set it, its owner.
             (void)::fchmod(fd, st.st_mode & 07777);

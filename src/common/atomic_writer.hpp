@@ -8,7 +8,9 @@
 // replaces (a new file gets the usual ones, 0666 less the umask).
 //
 // A symbolic link is followed to the file it names: that file is replaced,
-// and the link stays. A path naming something that is not a regular file (a
+// and the link stays. An existing file the caller may write, in a folder
+// where it may not create one, is written in place (a failure there can
+// leave it cut short, but never removes it). A path naming something that is not a regular file (a
 // device such as /dev/null, a named pipe) is written in place, as an
 // ordinary open for writing would, and is never removed. Replacing a file
 // that has other hard links gives this path a new file; the other names
@@ -43,7 +45,8 @@ public:
     // to the disk first). FileError when any step fails; the target is then
     // as it was before.
     void commit();
-    // True when the target is written in place (not a regular file).
+    // True when the target is written in place (not a regular file, or a
+    // folder closed to new files).
     bool in_place() const { return in_place_; }
 
 private:
