@@ -163,6 +163,13 @@ class TestWriting:
         assert stat.S_ISFIFO(os.stat(fifo).st_mode)
         assert left_behind(tmp_path, "pipe", "file.wav") == []
 
+    def test_a_name_at_the_length_limit_is_written(self, tmp_path):
+        path = tmp_path / ("n" * 251 + ".wav")
+        write_wav(path, [0.5], encoding="float32")
+        write_wav(path, [0.25], encoding="float32")
+        assert read_wav(path).to_list() == [0.25]
+        assert left_behind(tmp_path, path.name) == []
+
     def test_what_cannot_be_written_leaves_nothing(self, tmp_path):
         with pytest.raises(FileNotFoundError):
             write_wav(tmp_path / "missing" / "a.wav", [0.0])

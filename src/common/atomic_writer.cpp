@@ -36,11 +36,12 @@ std::string follow_links(std::string path) {
 }
 
 // A name for the temporary file no other writer picks: the process, a
-// per-process counter and the clock.
+// per-process counter and the clock. The target's own name is cut short so
+// that the temporary one stays within the system's limit.
 std::string temp_name(const std::string& target) {
     static std::atomic<unsigned long> counter{0};
     const std::size_t slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 128);
     const auto tick = static_cast<unsigned long>(std::chrono::steady_clock::now().time_since_epoch().count());
     return folder_of(target) + "." + base + "." + std::to_string(::getpid()) + "-" +
            std::to_string(counter.fetch_add(1)) + "-" + std::to_string(tick % 1000000) + ".tmp";
