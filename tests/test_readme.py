@@ -19,6 +19,7 @@ SECTIONS = {
     "Audio as arrays (NumPy)": ["(512, 2) True"],
     "Songs: `tamlor_song`": ["22050 205800 88200"],
     "Hearing it and keeping it": [],
+    "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
 }
 
 
