@@ -2,6 +2,7 @@
 file, several files in parallel, a bad file among good ones, usage errors;
 and render_file, the function a process pool maps over a corpus."""
 import concurrent.futures
+import io
 import os
 import shutil
 import struct
@@ -113,3 +114,27 @@ def test_tamlor_render_script_and_render_file_in_a_process_pool(tmp_path):
     with pytest.raises(ValueError, match="encoding"):
         tamlor_song.render_file(sources[0], str(tmp_path / "z.wav"), encoding="mp3")
     assert not (tmp_path / "z.wav").exists()
+
+
+def test_progress_shows_on_a_terminal_only():
+    from tamlor_song.cli import _Progress
+
+    class Terminal(io.StringIO):
+        def isatty(self):
+            return True
+
+    term = Terminal()
+    p = _Progress(2, term)
+    p.step()
+    p.note("tamlor-render: x.mid: bad")
+    p.step()
+    p.close()
+    text = term.getvalue()
+    assert "\r0/2 files rendered" in text and "1/2 files rendered, about 0:00 left" in text
+    assert "tamlor-render: x.mid: bad\n" in text and text.endswith("2/2 files rendered, about 0:00 left\x1b[K\n")
+    plain = io.StringIO()
+    p = _Progress(2, plain)
+    p.step()
+    p.note("an error")
+    p.close()
+    assert plain.getvalue() == "an error\n"
