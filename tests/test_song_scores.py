@@ -207,9 +207,9 @@ def twin_check(song, fork, frames=(1, 63, 200, 517)):
         assert song.render(n).tobytes() == fork.render(n).tobytes()
 
 
-@pytest.mark.parametrize("how", ["deepcopy"] + [f"pickle{p}" for p in range(2, pickle.HIGHEST_PROTOCOL + 1)])
+@pytest.mark.parametrize("how", ["copy", "deepcopy"] + [f"pickle{p}" for p in range(2, pickle.HIGHEST_PROTOCOL + 1)])
 def test_a_saved_or_forked_song_renders_the_same_bits_from_where_it_was(how):
-    fork_of = copy.deepcopy if how == "deepcopy" else (
+    fork_of = {"copy": copy.copy, "deepcopy": copy.deepcopy}.get(how) or (
         lambda s: pickle.loads(pickle.dumps(s, protocol=int(how[6:]))))
     song = tamlor_song.Song(bpm=96, sample_rate=RATE)
     lead = tamlor.Sampler(tamlor.AudioSample([0.1 * (i % 7) for i in range(300)], RATE, 60), RATE, max_voices=3)
