@@ -150,6 +150,10 @@ def test_format_1_tracks_programs_volume_pan_and_program_changes_mid_track():
     strings, _, drums = song.tracks
     assert strings.gain == struct.unpack("f", struct.pack("f", 0.8 * (100 / 127) ** 2))[0] and strings.pan == 1.0
     assert drums.pan == -1.0 and drums.gain == pytest.approx(0.8)
+    # Each track has an instrument of its own.
+    assert strings.instrument is not song.tracks[1].instrument
+    strings.instrument.add_mapping(tamlor.SampleMapping(tamlor.AudioSample([1.0]), 0, 127, 0, 127))
+    assert len(tamlor_song.Song.from_midi(data).tracks[0].instrument) == 1
     # The default sounds: a drum kit on channel index 9 and a tone elsewhere, both heard.
     out = song.render(song.length_frames())
     assert max(abs(x) for x in out[:4000]) > 0.01

@@ -45,12 +45,14 @@ tempo map, then one MIDI track per song track with its name, its program
 (when known) and its notes on its channel; tracks without a channel get
 channels in order, skipping index 9. Beats go to the nearest tick. Reading
 back gives the same notes, tempo map, channels and programs for notes on the
-tick grid, except notes of one pitch on one channel that lie inside each
-other (the file cannot tell whose end is whose). A note of velocity 0 would
+tick grid and tempos the file can hold (a whole number of microseconds per
+beat), except notes of one pitch on one channel that lie inside each other
+(the file cannot tell whose end is whose). A note of velocity 0 would
 read back as a note-off, so it is left out.
 """
 from __future__ import annotations
 
+import copy
 import os
 import stat
 import tempfile
@@ -265,11 +267,12 @@ DRUM_ENVELOPE = tamlor.Envelope(0.0, 0.0, 1.0, 1.0)
 
 def default_sound(channel: int) -> tuple["tamlor.SampleMap", "tamlor.Envelope"]:
     """The built-in instrument of a MIDI channel and its envelope: the drum
-    kit on channel index 9, the tone elsewhere (made once, then shared: a
-    track takes its own copy)."""
+    kit on channel index 9, the tone elsewhere. Each call gives a copy of its
+    own (the sounds are made once), so changing one track's instrument
+    changes no other."""
     kind = "drums" if channel == DRUM_CHANNEL else "tone"
     found = _SOUNDS.get(kind)
     if found is None:
         found = _drum_kit() if kind == "drums" else _tone()
         _SOUNDS[kind] = found
-    return found, DRUM_ENVELOPE if kind == "drums" else TONE_ENVELOPE
+    return copy.copy(found), DRUM_ENVELOPE if kind == "drums" else TONE_ENVELOPE
