@@ -22,7 +22,7 @@
    track plays on several channels. `program` is the channel's last program
    change at or before its first note (0 if none); a program change after
    that starts a new song track for the notes that follow (named with
-   " (program P)" added). The last controller 7 (volume) and 10 (pan) at or
+   " (program P)" added; a program that comes back plays on its track). The last controller 7 (volume) and 10 (pan) at or
    before the first note set the track's gain, 0.8 × (v/127)², and pan,
    (v − 64)/63 held to −1..1. Later controller moves, pitch bend and
    aftertouch are not played.
