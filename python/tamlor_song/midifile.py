@@ -255,13 +255,15 @@ def _tone() -> "tamlor.SampleMap":
     # A cycle of a 440 Hz sine at 44 kHz is exactly 100 frames: 100 cycles
     # make a loop with no seam (and few wraps), played at every pitch from
     # its root, note 69.
-    cycles = tamlor.SineOscillator(440.0, 0.5, 44000).render_to_buffer(10_000)
+    cycles = tamlor.SineOscillator(440.0, 0.3, 44000).render_to_buffer(10_000)
     sample = tamlor.AudioSample(cycles, 44000, 69)
     sample.loop_start, sample.loop_end = 0, 10_000
     return tamlor.SampleMap.single_sample(sample)
 
 
-TONE_ENVELOPE = tamlor.Envelope(0.005, 0.25, 0.6, 0.15)
+# The tone rises in 3 ms, holds while the note lasts (held voices take the
+# sampler's quickest road) and fades in 60 ms.
+TONE_ENVELOPE = tamlor.Envelope(0.003, 0.0, 1.0, 0.06)
 DRUM_ENVELOPE = tamlor.Envelope(0.0, 0.0, 1.0, 1.0)
 
 
