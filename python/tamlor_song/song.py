@@ -78,6 +78,9 @@ _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # arguments, (track, order, step)), a note-on followed by what stops it:
 # (beat, call, arguments).
 _Event = tuple[Any, ...]
+_save_states = tamlor.Sampler.save_states
+_restore_state = tamlor.Sampler.restore_state
+
 # A frame later than any a song reaches: "no event scheduled".
 _NEVER = 1 << 96
 
@@ -357,14 +360,19 @@ def _flag(value: Any, name: str) -> bool:
     return value
 
 
-def _flat_floats(view: memoryview[Any]) -> memoryview[Any]:
-    """`view` checked to be writable 32-bit floats, as one flat run."""
+def _stereo_out(view: memoryview[Any]) -> memoryview[Any]:
+    """`view` as one flat writable run of 32-bit floats: it must be
+    contiguous and flat, or of shape (frames, 2). Every check is made here,
+    before anything is rendered."""
     if view.readonly:
         raise TypeError("out must be writable")
     if view.format not in ("f", "<f", "=f", "@f") or view.itemsize != 4:
         raise TypeError(f"out must hold 32-bit floats (format 'f'), not format {view.format!r}")
     if not view.c_contiguous:
         raise ValueError("out must be contiguous")
+    shape = view.shape or ()
+    if len(shape) != 1 and (len(shape) != 2 or shape[1] != 2):
+        raise ValueError(f"out must be flat or of shape (frames, 2), not of shape {shape}")
     return view.cast("B").cast("f")
 
 
@@ -406,6 +414,9 @@ class Song:
         self._buffers: list[array.array[float]] = []
         self._views: list[memoryview] = []
         self._renders: list[Callable[[memoryview], None]] = []
+        self._samplers: list["tamlor.Sampler"] = []
+        # Per track, where its sampler is saved before each render call.
+        self._states: list[object] = []
         self._cut_length = -1
         self._cut_views: list[memoryview] = []
         self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
@@ -570,6 +581,8 @@ class Song:
         self._buffers.append(buffer)
         self._views.append(view)
         self._renders.append(sampler.render_into)
+        self._samplers.append(sampler)
+        self._states.append(sampler.save_state())
         self._cut_length = -1
         self._changed()
         return track
@@ -605,37 +618,73 @@ class Song:
         """Fills `out`, a writable buffer of 32-bit floats (an `array.array('f')`,
         a float32 numpy array, flat or of shape (frames, 2), ...) with the next
         len(out) / 2 frames of interleaved stereo, exactly as `render` would
-        give them."""
+        give them. A call that fails or is interrupted (Ctrl+C) leaves the
+        song as it was: the next call renders what this one would have."""
         try:
             view = memoryview(out)
         except TypeError:
             raise TypeError(f"out must be a writable buffer of 32-bit floats, not {type(out).__name__}") from None
-        if view.format != "f" or view.readonly or view.ndim != 1:
-            view = _flat_floats(view)
+        if view.format != "f" or view.ndim != 1 or view.readonly or not view.c_contiguous:
+            view = _stereo_out(view)
         count = len(view)
         if count & 1:
             raise ValueError(f"out must hold a whole number of stereo frames (got {count} values)")
         total = count >> 1
-        if total == self._cut_length and self._due >= self._frame + total:
-            # The common case, a block like the last one with nothing starting
-            # or stopping inside it: one call per track and the mix.
-            for render, cut in self._cut_renders:
-                render(cut)
-            self._mixer.mix_down_into(view, self._cut_views)
-            self._frame += total
-            return
         if not total:
             return
+        frame = self._frame
         if not self._tracks:
-            view[:] = array.array("f", bytes(4 * count))
-            self._frame += total
+            view[:] = array.array("f", bytes(8 * total))
+            self._frame = frame + total
             return
-        if total <= _RUN:
-            self._run(view, total)
+        # Every sampler saved into its slot, to be put back if the call fails.
+        states = self._states
+        _save_states(self._samplers, states)
+        if total == self._cut_length and self._due >= frame + total:
+            # The common case, a block like the last one with nothing starting
+            # or stopping inside it: one call per track and the mix.
+            try:
+                for render, cut in self._cut_renders:
+                    render(cut)
+                self._mixer.mix_down_into(view, self._cut_views)
+                self._frame = frame + total
+            except BaseException:
+                self._undo(states, None, frame)
+                raise
             return
-        for done in range(0, total, _RUN):
-            n = min(_RUN, total - done)
-            self._run(view[2 * done:2 * (done + n)], n)
+        # The schedule's state is replaced or changed in place as events are
+        # found: keep all of it (the open notes by copy) to put back.
+        saved = (frame, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
+                 self._fixed_frames, self._late, self._open.copy(), self._cut_length, self._cut_views,
+                 self._cut_renders)
+        try:
+            if total <= _RUN:
+                self._run(view, total)
+            else:
+                for done in range(0, total, _RUN):
+                    n = min(_RUN, total - done)
+                    self._run(view[2 * done:2 * (done + n)], n)
+        except BaseException:
+            self._undo(states, saved, frame)
+            raise
+
+    def _undo(self, states: list[object], saved: Optional[tuple[Any, ...]], frame: int) -> None:
+        """Puts every track's sampler, the play position and (when `saved` holds
+        it) the schedule back as they were before a render call that failed.
+        An interrupt (a second Ctrl+C) during the undo starts it again, so that
+        it always completes; the error that stopped the render is the one
+        raised."""
+        for _ in range(16):
+            try:
+                any(map(_restore_state, self._samplers, states))
+                if saved is not None:
+                    (_, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
+                     self._fixed_frames, self._late, self._open, self._cut_length, self._cut_views,
+                     self._cut_renders) = saved
+                self._frame = frame
+                return
+            except BaseException:  # noqa: BLE001 - interrupted: undo again
+                continue
 
     def _run(self, out: memoryview, n: int) -> None:
         """Renders n <= _RUN frames into `out` (2n floats)."""
