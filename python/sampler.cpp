@@ -348,10 +348,11 @@ Params restore_state_params{as_method, "restore_state", {"state"},
 
 // The saved value inside `state`, which must come from save_state on `self`.
 SavedSampler& saved_of(PyObject* self, PyObject* state) {
-    if (!PyCapsule_IsValid(state, saved_sampler_name)) {
+    auto* saved = static_cast<SavedSampler*>(PyCapsule_GetPointer(state, saved_sampler_name));
+    if (!saved) {
+        PyErr_Clear();
         raise(PyExc_TypeError, "state must come from Sampler.save_state(), not " + type_name(state));
     }
-    auto* saved = static_cast<SavedSampler*>(PyCapsule_GetPointer(state, saved_sampler_name));
     if (saved->owner != self) raise(PyExc_ValueError, "state was saved from another Sampler");
     return *saved;
 }
@@ -389,7 +390,8 @@ PyObject* sampler_save_states(PyObject*, PyObject* const* args, Py_ssize_t nargs
             if (!is_exact<Sampler>(sampler)) {
                 type_error("samplers", "items must be Sampler, not " + type_name(sampler));
             }
-            const Ref state(check(PySequence_GetItem(a[1], i)));
+            const Ref state(check(PyList_CheckExact(a[1]) ? Py_XNewRef(PyList_GetItem(a[1], i))
+                                                          : PySequence_GetItem(a[1], i)));
             const SharedBorrow guard(sampler);
             saved_of(sampler, state.get()).state = value_of<Sampler>(sampler);
         });

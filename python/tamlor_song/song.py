@@ -79,6 +79,7 @@ _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # (beat, call, arguments).
 _Event = tuple[Any, ...]
 _save_states = tamlor.Sampler.save_states
+_render_into = tamlor.Sampler.render_into
 _restore_state = tamlor.Sampler.restore_state
 
 # A frame later than any a song reaches: "no event scheduled".
@@ -630,28 +631,31 @@ class Song:
         if count & 1:
             raise ValueError(f"out must hold a whole number of stereo frames (got {count} values)")
         total = count >> 1
-        if not total:
-            return
         frame = self._frame
-        if not self._tracks:
-            view[:] = array.array("f", bytes(8 * total))
-            self._frame = frame + total
-            return
-        # Every sampler saved into its slot, to be put back if the call fails.
-        states = self._states
-        _save_states(self._samplers, states)
+        # Every sampler is saved into its slot before anything moves, and put
+        # back with the play position (and the schedule) if the call fails.
         if total == self._cut_length and self._due >= frame + total:
             # The common case, a block like the last one with nothing starting
-            # or stopping inside it: one call per track and the mix.
+            # or stopping inside it: one pass over the tracks and the mix.
+            states = self._states
+            _save_states(self._samplers, states)
             try:
-                for render, cut in self._cut_renders:
-                    render(cut)
-                self._mixer.mix_down_into(view, self._cut_views)
+                cuts = self._cut_views
+                any(map(_render_into, self._samplers, cuts))  # each call gives None: all run
+                self._mixer.mix_down_into(view, cuts)
                 self._frame = frame + total
             except BaseException:
                 self._undo(states, None, frame)
                 raise
             return
+        if not total:
+            return
+        if not self._tracks:
+            view[:] = array.array("f", bytes(8 * total))
+            self._frame = frame + total
+            return
+        states = self._states
+        _save_states(self._samplers, states)
         # The schedule's state is replaced or changed in place as events are
         # found: keep all of it (the open notes by copy) to put back.
         saved = (frame, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
