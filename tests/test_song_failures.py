@@ -189,3 +189,55 @@ def test_an_empty_song_counts_frames_only_when_it_renders_them():
     out = array.array("f", [1.0] * 6)
     song.render_into(out)
     assert song.frame == 3 and not any(out)
+
+
+def two_sounding_tracks():
+    song = tamlor_song.Song(sample_rate=RATE)
+    for i in range(2):
+        song.add_track(f"t{i}", flat_sampler(0.2 + 0.1 * i)).add_note(0.0, 4.0, 60 + i)
+    song.render(100)
+    return song
+
+
+def test_calls_refused_by_a_busy_sampler_change_nothing(reentrant):
+    # The second track's sampler is in the middle of a call of its own when
+    # the song is asked to seek, clear or take it again.
+    song, twin = song_pair(two_sounding_tracks)
+    busy = song.tracks[1].sampler
+    calls = [lambda: song.seek(0), lambda: song.tracks[1].clear(),
+             lambda: song.add_track("again", busy, envelope=tamlor.Envelope(0.5, 0.5, 0.5, 0.5), max_voices=2)]
+    for call in calls:
+        number = reentrant(call, 100)
+        with pytest.raises(RuntimeError):
+            busy.note_on(number, 100)
+        assert isinstance(number.error, (RuntimeError, ValueError))
+    assert len(song.tracks) == 2 and song.length_beats() == 4.0 and song.frame == 100
+    assert song.render(RATE) == twin.render(RATE)
+
+
+class RefusingMixer(FailingMixer):
+    def set_channel_pan(self, index, pan):
+        raise MemoryError("injected")
+
+
+def test_a_track_that_cannot_be_added_leaves_the_song_and_its_sampler_as_they_were():
+    song, twin = song_pair(two_sounding_tracks)
+    sampler = flat_sampler(0.3)
+    sampler.note_on(64, 100)
+    mixer = song._mixer
+    song._mixer = RefusingMixer(mixer)
+    with pytest.raises(MemoryError):
+        song.add_track("new", sampler, envelope=tamlor.Envelope(0.0, 0.0, 0.1, 0.0), max_voices=1)
+    song._mixer = mixer
+    assert len(song.tracks) == 2 and len(mixer) == 2 and sampler.max_voices == 8
+    assert song.render(RATE) == twin.render(RATE)
+    sampler.note_on(65, 100)  # under its own envelope and voice limit still
+    assert sampler.active_voice_count() == 2
+
+
+def test_a_render_too_large_for_memory_says_so_and_changes_nothing():
+    song = two_sounding_tracks()
+    for frames in (2**40, 2**62):
+        with pytest.raises(MemoryError, match=f"{frames} frames"):
+            song.render(frames)
+    assert song.frame == 100

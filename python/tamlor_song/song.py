@@ -80,6 +80,7 @@ _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 _Event = tuple[Any, ...]
 _save_states = tamlor.Sampler.save_states
 _render_into = tamlor.Sampler.render_into
+_panic = tamlor.Sampler.panic
 _restore_state = tamlor.Sampler.restore_state
 
 # A frame later than any a song reaches: "no event scheduled".
@@ -346,11 +347,14 @@ class Track:
     def clear(self) -> None:
         """Removes every note and pattern of the track and releases its sounding
         voices (they fade out with the envelope's release)."""
+        sounding = self._song._open
+        mine = [key for key in sounding if key[0] == self._index]
+        # The one step that can be refused (a sampler busy in another call)
+        # comes before anything is removed.
+        self._sampler.all_notes_off()
         self._notes.clear()
         self._patterns.clear()
-        self._sampler.all_notes_off()
-        sounding = self._song._open
-        for key in [key for key in sounding if key[0] == self._index]:
+        for key in mine:
             del sounding[key]
         self._song._changed()
 
@@ -466,16 +470,18 @@ class Song:
         once)."""
         b = _beat(beat, "beat")
         t = _bpm(bpm)
-        i = bisect_left(self._tempo_beats, b)
-        if i < len(self._tempo_beats) and self._tempo_beats[i] == b:
-            self._tempo_bpms[i] = t
+        # The new map is built apart and replaces the old one whole.
+        beats, bpms, secs = list(self._tempo_beats), list(self._tempo_bpms), list(self._tempo_seconds)
+        i = bisect_left(beats, b)
+        if i < len(beats) and beats[i] == b:
+            bpms[i] = t
         else:
-            self._tempo_beats.insert(i, b)
-            self._tempo_bpms.insert(i, t)
-            self._tempo_seconds.insert(i, 0.0)
-        beats, bpms, secs = self._tempo_beats, self._tempo_bpms, self._tempo_seconds
+            beats.insert(i, b)
+            bpms.insert(i, t)
+            secs.insert(i, 0.0)
         for j in range(max(i, 1), len(beats)):
             secs[j] = secs[j - 1] + ((beats[j] - beats[j - 1]) * 60.0) / bpms[j - 1]
+        self._tempo_beats, self._tempo_bpms, self._tempo_seconds = beats, bpms, secs
         self._changed()
 
     def seconds_at(self, beat: float) -> float:
@@ -568,22 +574,38 @@ class Song:
         else:
             raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
                             f"not {type(instrument).__name__}")
-        if envelope is not None:
-            sampler.set_envelope(envelope)
-        if voices is not None:
-            sampler.max_voices = voices
-        index = self._mixer.add_channel(name)
-        self._mixer.set_channel_gain(index, g)
-        self._mixer.set_channel_pan(index, p)
-        track = Track(self, index, name, sampler, instrument)
-        self._tracks.append(track)
+        # What the track needs is made first; then the sampler, the mixer and
+        # the song's lists change, and a failure in between (a sampler busy
+        # in another call, no memory, Ctrl+C) takes every change back.
+        state = sampler.save_state()
         buffer = array.array("f", bytes(4 * _RUN))
         view = memoryview(buffer)
-        self._buffers.append(buffer)
-        self._views.append(view)
-        self._renders.append(sampler.render_into)
-        self._samplers.append(sampler)
-        self._states.append(sampler.save_state())
+        index = len(self._tracks)
+        track = Track(self, index, name, sampler, instrument)
+        lists: tuple[list[Any], ...] = (self._tracks, self._buffers, self._views, self._renders, self._samplers,
+                                        self._states)
+        items = (track, buffer, view, sampler.render_into, sampler, state)
+        touched = False
+        try:
+            if envelope is not None or voices is not None:
+                touched = True
+                if envelope is not None:
+                    sampler.set_envelope(envelope)
+                if voices is not None:
+                    sampler.max_voices = voices
+            self._mixer.add_channel(name)
+            self._mixer.set_channel_gain(index, g)
+            self._mixer.set_channel_pan(index, p)
+            for target, item in zip(lists, items):
+                target.append(item)
+        except BaseException:
+            for target in lists:
+                del target[index:]
+            if self._mixer.channel_count() > index:
+                self._mixer.remove_channel(index)
+            if touched:
+                sampler.restore_state(state)
+            raise
         self._cut_length = -1
         self._changed()
         return track
@@ -611,7 +633,10 @@ class Song:
             raise TypeError(f"frames must be an integer, not {type(frames).__name__}") from None
         if n < 0:
             raise ValueError(f"frames must be 0 or more (got {n})")
-        out = array.array("f", bytes(8 * n))
+        try:
+            out = array.array("f", bytes(8 * n))
+        except (MemoryError, OverflowError):
+            raise MemoryError(f"a render of {n} frames does not fit in memory") from None
         self.render_into(out)
         return out
 
@@ -658,9 +683,7 @@ class Song:
         _save_states(self._samplers, states)
         # The schedule's state is replaced or changed in place as events are
         # found: keep all of it (the open notes by copy) to put back.
-        saved = (frame, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
-                 self._fixed_frames, self._late, self._open.copy(), self._cut_length, self._cut_views,
-                 self._cut_renders)
+        saved = self._schedule()
         try:
             if total <= _RUN:
                 self._run(view, total)
@@ -671,6 +694,13 @@ class Song:
         except BaseException:
             self._undo(states, saved, frame)
             raise
+
+    def _schedule(self) -> tuple[Any, ...]:
+        """The play position and everything the scheduling keeps (the open notes
+        by copy, the rest is replaced rather than changed), for `_undo`."""
+        return (self._frame, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
+                self._fixed_frames, self._late, self._open.copy(), self._cut_length, self._cut_views,
+                self._cut_renders)
 
     def _undo(self, states: list[object], saved: Optional[tuple[Any, ...]], frame: int) -> None:
         """Puts every track's sampler, the play position and (when `saved` holds
@@ -863,11 +893,19 @@ class Song:
             raise TypeError(f"frame must be an integer, not {type(frame).__name__}") from None
         if not 0 <= f < 1 << 62:
             raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
-        for track in self._tracks:
-            track._sampler.panic()
-        self._open.clear()
-        self._frame = f
-        self._changed()
+        # Every voice of every track stops, or (when a sampler is busy in
+        # another call, or Ctrl+C comes in between) none does.
+        states = self._states
+        _save_states(self._samplers, states)
+        saved = self._schedule()
+        try:
+            any(map(_panic, self._samplers))
+            self._open.clear()
+            self._frame = f
+            self._changed()
+        except BaseException:
+            self._undo(states, saved, saved[0])
+            raise
 
     def reset(self) -> None:
         """Back to the start: every voice stops and the next render begins at frame 0."""
