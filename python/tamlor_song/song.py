@@ -50,7 +50,7 @@ import array
 import math
 import operator
 from bisect import bisect_left, bisect_right
-from typing import Any, Callable, Iterable, Optional, TypeAlias, Union
+from typing import Any, Callable, Iterable, Optional, Sequence, SupportsFloat, SupportsIndex, TypeAlias, Union, cast
 
 import tamlor
 
@@ -62,6 +62,11 @@ __all__ = ["Song", "Track", "StepEvent"]
 #: 1500000), not microseconds.
 StepEvent: TypeAlias = tuple[str, int, int, int]
 
+# What the song takes for a number, as the native classes do: a real number
+# (float, int, a NumPy scalar...) and a whole number (int, a NumPy integer).
+_Real: TypeAlias = Union[SupportsFloat, SupportsIndex]
+_Whole: TypeAlias = SupportsIndex
+
 # Longest run of frames rendered into the tracks' buffers at once: a longer
 # request is rendered in runs of this size (which changes no bit of the
 # result, since the samplers and the mixer work frame by frame).
@@ -72,7 +77,7 @@ _WINDOW = 1 << 16
 # Event kinds, in the order they are applied at one frame.
 _OFF, _ON = 0, 1
 
-_NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
+_NoteLike = Union["tamlor.NoteEvent", tuple[_Real, _Real, _Whole], tuple[_Real, _Real, _Whole, _Whole]]
 _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # A scheduled note-on or note-off: (frame, kind, track, order, step, call,
 # arguments, (track, order, step)), a note-on followed by what stops it:
@@ -261,7 +266,7 @@ class Track:
         return float(self._song._mixer.get_channel(self._index).gain)
 
     @gain.setter
-    def gain(self, value: float) -> None:
+    def gain(self, value: _Real) -> None:
         self._song._mixer.set_channel_gain(self._index, _level(value, "gain"))
 
     @property
@@ -270,7 +275,7 @@ class Track:
         return float(self._song._mixer.get_channel(self._index).pan)
 
     @pan.setter
-    def pan(self, value: float) -> None:
+    def pan(self, value: _Real) -> None:
         self._song._mixer.set_channel_pan(self._index, _level(value, "pan"))
 
     @property
@@ -291,7 +296,7 @@ class Track:
     def solo(self, value: bool) -> None:
         self._song._mixer.set_channel_solo(self._index, _flag(value, "solo"))
 
-    def add_note(self, start_beat: float, duration_beats: float, note: int, velocity: int = 100) -> None:
+    def add_note(self, start_beat: _Real, duration_beats: _Real, note: _Whole, velocity: _Whole = 100) -> None:
         """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
         `duration_beats` beats. Beats count from 0 at the start of the song."""
         entry = _note_entry(start_beat, duration_beats, note, velocity)
@@ -309,16 +314,18 @@ class Track:
             raise TypeError(f"notes must be an EventSequence or an iterable of notes, not {type(notes).__name__}")
         else:
             items = notes
-        entries = []
+        entries: list[tuple[float, float, int, int]] = []
         for i, item in enumerate(items):
+            kind = type(item).__name__
+            fields = cast("Sequence[Any]", item) if isinstance(item, (tuple, list)) else ()
             try:
                 if isinstance(item, tamlor.NoteEvent):
                     entry = _note_entry(item.beat_position, item.duration, item.note, item.velocity)
-                elif isinstance(item, (tuple, list)) and len(item) in (3, 4):
-                    entry = _note_entry(*item)
+                elif len(fields) in (3, 4):
+                    entry = _note_entry(*fields)
                 else:
                     raise TypeError("expected a NoteEvent or a tuple (start_beat, duration_beats, note[, velocity]),"
-                                    f" not {type(item).__name__}")
+                                    f" not {kind}")
             except (TypeError, ValueError) as exc:
                 raise type(exc)(f"note {i}: {exc}") from None
             entries.append(entry)
@@ -327,8 +334,8 @@ class Track:
         self._song._changed()
         return len(entries)
 
-    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: float, start_beat: float = 0.0,
-                    end_beat: Optional[float] = None) -> None:
+    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: _Real, start_beat: _Real = 0.0,
+                    end_beat: Optional[_Real] = None) -> None:
         """Plays a copy of `pattern` on a grid of `step_duration` beats (at least
         0.001) from `start_beat`: step k (counting on past the pattern's length,
         which wraps) starts at start_beat + k * step_duration, and lasts its
@@ -395,7 +402,7 @@ class Song:
     the last one stopped, and `seek(frame)` or `reset()` move the play position.
     """
 
-    def __init__(self, bpm: float = 120.0, sample_rate: int = 44100) -> None:
+    def __init__(self, bpm: _Real = 120.0, sample_rate: _Whole = 44100) -> None:
         bpm = _bpm(bpm)
         if isinstance(sample_rate, bool):
             raise TypeError("sample_rate must be an integer, not bool")
@@ -462,7 +469,7 @@ class Song:
         """The tempo changes as (beat, bpm) pairs in beat order, the first at beat 0."""
         return list(zip(self._tempo_beats, self._tempo_bpms))
 
-    def set_tempo(self, beat: float, bpm: float) -> None:
+    def set_tempo(self, beat: _Real, bpm: _Real) -> None:
         """Plays at `bpm` beats per minute (1 to 10,000) from `beat` on, until the
         next tempo change; a change at a beat that already has one replaces it.
         Notes keep their beats, so every later note moves in time (a note
@@ -484,11 +491,11 @@ class Song:
         self._tempo_beats, self._tempo_bpms, self._tempo_seconds = beats, bpms, secs
         self._changed()
 
-    def seconds_at(self, beat: float) -> float:
+    def seconds_at(self, beat: _Real) -> float:
         """The time in seconds at which `beat` sounds, by the tempo map."""
         return self._seconds(_beat(beat, "beat"))
 
-    def frame_at(self, beat: float) -> int:
+    def frame_at(self, beat: _Real) -> int:
         """The frame at which an event at `beat` sounds: seconds × sample rate, rounded half up."""
         return self._frame_of(_beat(beat, "beat"))
 
@@ -532,11 +539,11 @@ class Song:
         return float(self._mixer.master_gain)
 
     @master_gain.setter
-    def master_gain(self, value: float) -> None:
+    def master_gain(self, value: _Real) -> None:
         self._mixer.master_gain = _level(value, "master_gain")
 
-    def add_track(self, name: str, instrument: _Instrument, gain: float = 0.8, pan: float = 0.0,
-                  envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[int] = None) -> Track:
+    def add_track(self, name: str, instrument: _Instrument, gain: _Real = 0.8, pan: _Real = 0.0,
+                  envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[_Whole] = None) -> Track:
         """Adds a track that plays `instrument` and returns it.
 
         `instrument` is a `tamlor.Sampler` (played as it is, with its own sample,
@@ -584,7 +591,7 @@ class Song:
         track = Track(self, index, name, sampler, instrument)
         lists: tuple[list[Any], ...] = (self._tracks, self._buffers, self._views, self._renders, self._samplers,
                                         self._states)
-        items = (track, buffer, view, sampler.render_into, sampler, state)
+        items: tuple[Any, ...] = (track, buffer, view, sampler.render_into, sampler, state)
         touched = False
         try:
             if envelope is not None or voices is not None:
@@ -622,7 +629,7 @@ class Song:
         """The play position in seconds."""
         return self._frame / self._rate
 
-    def render(self, frames: int) -> array.array[float]:
+    def render(self, frames: _Whole) -> array.array[float]:
         """The next `frames` frames of the song as interleaved stereo: an
         `array.array('f')` of 2 × frames values, left, right, left, right..."""
         if isinstance(frames, bool):
@@ -882,7 +889,7 @@ class Song:
                             out.append((off, _OFF, ti, p.seq, k, stop_note, (note,), (ti, p.seq, k)))
         return out
 
-    def seek(self, frame: int) -> None:
+    def seek(self, frame: _Whole) -> None:
         """Moves the play position to `frame` (0 is beat 0). Every sounding voice
         stops at once; notes that began before `frame` are not heard."""
         if isinstance(frame, bool):
