@@ -83,6 +83,9 @@ _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # arguments, (track, order, step)), a note-on followed by what stops it:
 # (beat, call, arguments).
 _Event = tuple[Any, ...]
+
+# The sampler calls made for every track of a song at once (through map, so
+# that no Python code runs between two tracks).
 _save_states = tamlor.Sampler.save_states
 _render_into = tamlor.Sampler.render_into
 _panic = tamlor.Sampler.panic
