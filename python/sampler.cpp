@@ -346,14 +346,20 @@ Params save_state_params{as_method, "save_state", {"state=None"},
 Params restore_state_params{as_method, "restore_state", {"state"},
                             "Put the sampler back exactly as it was when save_state() returned state."};
 
-// The saved value inside `state`, which must come from save_state on `self`.
+// The saved value inside `state`, which must come from save_state on `self`
+// (a sampler at the same address since, with a sample of its own, is
+// another one: the samples' frames are compared too).
 SavedSampler& saved_of(PyObject* self, PyObject* state) {
     auto* saved = static_cast<SavedSampler*>(PyCapsule_GetPointer(state, saved_sampler_name));
     if (!saved) {
         PyErr_Clear();
         raise(PyExc_TypeError, "state must come from Sampler.save_state(), not " + type_name(state));
     }
-    if (saved->owner != self) raise(PyExc_ValueError, "state was saved from another Sampler");
+    const Sampler& s = value_of<Sampler>(self);
+    if (saved->owner != self || saved->state.sample().frames().data() != s.sample().frames().data() ||
+        saved->state.sample_rate() != s.sample_rate()) {
+        raise(PyExc_ValueError, "state was saved from another Sampler");
+    }
     return *saved;
 }
 
