@@ -5,6 +5,7 @@ samplers' saved states that make this possible."""
 import array
 import copy
 import pickle
+import signal
 
 import pytest
 
@@ -241,3 +242,29 @@ def test_a_render_too_large_for_memory_says_so_and_changes_nothing():
         with pytest.raises(MemoryError, match=f"{frames} frames"):
             song.render(frames)
     assert song.frame == 100
+
+
+def test_a_song_called_again_from_a_signal_handler_mid_render_refuses_and_changes_nothing():
+    song, twin = song_pair(heavy_song)
+    seen = []
+
+    def handler(signum, frame):
+        for call in (lambda: song.render(10), lambda: song.seek(0), lambda: song.tracks[0].clear(),
+                     lambda: song.add_track("x", tamlor.SampleMap())):
+            try:
+                call()
+            except RuntimeError as exc:
+                seen.append(str(exc))
+        raise KeyboardInterrupt
+
+    old = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.02)
+        with pytest.raises(KeyboardInterrupt):
+            song.render(44100)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+    assert len(seen) == 4 and all("the song is rendering" in text for text in seen)
+    assert song.frame == 0 and len(song.tracks) == 3
+    assert song.render(512) == twin.render(512)

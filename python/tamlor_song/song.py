@@ -357,6 +357,8 @@ class Track:
     def clear(self) -> None:
         """Removes every note and pattern of the track and releases its sounding
         voices (they fade out with the envelope's release)."""
+        if self._song._states is None:
+            raise _busy()
         sounding = self._song._open
         mine = [key for key in sounding if key[0] == self._index]
         # The one step that can be refused (a sampler busy in another call)
@@ -367,6 +369,11 @@ class Track:
         for key in mine:
             del sounding[key]
         self._song._changed()
+
+
+def _busy() -> RuntimeError:
+    return RuntimeError("the song is rendering (a render, seek, clear or add_track from a signal handler "
+                        "or another thread must wait for it)")
 
 
 def _flag(value: Any, name: str) -> bool:
@@ -430,8 +437,9 @@ class Song:
         self._views: list[memoryview] = []
         self._renders: list[Callable[[memoryview], None]] = []
         self._samplers: list["tamlor.Sampler"] = []
-        # Per track, where its sampler is saved before each render call.
-        self._states: list[object] = []
+        # Per track, where its sampler is saved before each render call; None
+        # while a render call holds them.
+        self._states: Optional[list[object]] = []
         self._cut_length = -1
         self._cut_views: list[memoryview] = []
         self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
@@ -584,6 +592,8 @@ class Song:
         else:
             raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
                             f"not {type(instrument).__name__}")
+        if self._states is None:
+            raise _busy()
         # What the track needs is made first; then the sampler, the mixer and
         # the song's lists change, and a failure in between (a sampler busy
         # in another call, no memory, Ctrl+C) takes every change back.
@@ -669,19 +679,27 @@ class Song:
         frame = self._frame
         # Every sampler is saved into its slot before anything moves, and put
         # back with the play position (and the schedule) if the call fails.
+        # While the call runs, it holds the slots: a render started meanwhile
+        # (by a signal handler, or another thread) is refused.
+        states = self._states
+        if states is None:
+            raise _busy()
         if total == self._cut_length and self._due >= frame + total:
             # The common case, a block like the last one with nothing starting
             # or stopping inside it: one pass over the tracks and the mix.
-            states = self._states
-            _save_states(self._samplers, states)
             try:
-                cuts = self._cut_views
-                any(map(_render_into, self._samplers, cuts))  # each call gives None: all run
-                self._mixer.mix_down_into(view, cuts)
-                self._frame = frame + total
-            except BaseException:
-                self._undo(states, None, frame)
-                raise
+                self._states = None
+                _save_states(self._samplers, states)
+                try:
+                    cuts = self._cut_views
+                    any(map(_render_into, self._samplers, cuts))  # each call gives None: all run
+                    self._mixer.mix_down_into(view, cuts)
+                    self._frame = frame + total
+                except BaseException:
+                    self._undo(states, None, frame)
+                    raise
+            finally:
+                self._states = states
             return
         if not total:
             return
@@ -689,21 +707,24 @@ class Song:
             view[:] = array.array("f", bytes(8 * total))
             self._frame = frame + total
             return
-        states = self._states
-        _save_states(self._samplers, states)
-        # The schedule's state is replaced or changed in place as events are
-        # found: keep all of it (the open notes by copy) to put back.
-        saved = self._schedule()
         try:
-            if total <= _RUN:
-                self._run(view, total)
-            else:
-                for done in range(0, total, _RUN):
-                    n = min(_RUN, total - done)
-                    self._run(view[2 * done:2 * (done + n)], n)
-        except BaseException:
-            self._undo(states, saved, frame)
-            raise
+            self._states = None
+            _save_states(self._samplers, states)
+            # The schedule's state is replaced or changed in place as events
+            # are found: keep all of it (the open notes by copy) to put back.
+            saved = self._schedule()
+            try:
+                if total <= _RUN:
+                    self._run(view, total)
+                else:
+                    for done in range(0, total, _RUN):
+                        n = min(_RUN, total - done)
+                        self._run(view[2 * done:2 * (done + n)], n)
+            except BaseException:
+                self._undo(states, saved, frame)
+                raise
+        finally:
+            self._states = states
 
     def _schedule(self) -> tuple[Any, ...]:
         """The play position and everything the scheduling keeps (the open notes
@@ -906,6 +927,8 @@ class Song:
         # Every voice of every track stops, or (when a sampler is busy in
         # another call, or Ctrl+C comes in between) none does.
         states = self._states
+        if states is None:
+            raise _busy()
         _save_states(self._samplers, states)
         saved = self._schedule()
         try:
