@@ -40,6 +40,12 @@ What a song guarantees:
    beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
    pattern steps shorter than a thousandth of a beat, which no piece needs and
    which would make frames or grid walks run away.
+7. A render, seek, clear or add_track that fails part-way (no memory, a
+   sampler busy in another call, a signal handler that raises) changes
+   nothing: every track's sampler is saved before anything moves and put
+   back, with the schedule and the play position, so the next call renders
+   what the failed one would have. Such a call started while the song
+   renders (from a signal handler or another thread) is refused.
 
 A note shorter than one frame at its place (its start and its stop fall on
 the same frame) is silent and releases nothing.
