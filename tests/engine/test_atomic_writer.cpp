@@ -145,6 +145,19 @@ TEST_F(AtomicWriterTest, WhatCannotBeOpenedThrowsWithTheCallersPath) {
     EXPECT_EQ(entries(), 0u);
 }
 
+// The last step, the rename, can fail too: here a folder took the target's
+// place while the file was being written.
+TEST_F(AtomicWriterTest, AFailedRenameLeavesNoTemporaryFile) {
+    AtomicWriter w(path("a"));
+    w.write("new", 3);
+    fs::create_directory(native(path("a")));
+    put(path("a") + "/inside", "kept");
+    EXPECT_THROW(w.commit(), FileError);
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_TRUE(fs::is_directory(native(path("a"))));
+    EXPECT_EQ(content(path("a") + "/inside"), "kept");
+}
+
 TEST_F(AtomicWriterTest, AReadOnlyFileIsRefusedAndKept) {
 #ifndef _WIN32
     if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
