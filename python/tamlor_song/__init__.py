@@ -7,6 +7,7 @@ of its own.
 """
 from __future__ import annotations
 
+from .instrument import Instrument, Zone
 from .song import Song, StepEvent, Track
 
-__all__ = ["Song", "Track", "StepEvent"]
+__all__ = ["Song", "Track", "StepEvent", "Instrument", "Zone"]

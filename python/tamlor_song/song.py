@@ -54,6 +54,9 @@ from typing import Any, Callable, Iterable, Optional, TypeAlias, Union
 
 import tamlor
 
+from . import _voices
+from .instrument import Instrument
+
 __all__ = ["Song", "Track", "StepEvent"]
 
 #: One event of ``tamlor.StepSequencer.process_beat_range``:
@@ -73,7 +76,7 @@ _WINDOW = 1 << 16
 _OFF, _ON = 0, 1
 
 _NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
-_Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
+_Instrument = Union["tamlor.Sampler", "tamlor.SampleMap", Instrument]
 # A scheduled note-on or note-off: (frame, kind, track, order, step, call,
 # arguments, (track, order, step)), a note-on followed by what stops it:
 # (beat, call, arguments).
@@ -197,7 +200,7 @@ class Track:
     apply from the next render call.
     """
 
-    def __init__(self, song: "Song", index: int, name: str, sampler: "tamlor.Sampler",
+    def __init__(self, song: "Song", index: int, name: str, sampler: Union["tamlor.Sampler", "_voices.Player"],
                  instrument: _Instrument) -> None:
         self._song = song
         self._index = index
@@ -206,6 +209,14 @@ class Track:
         self._instrument = instrument
         self._notes: list[tuple[int, float, float, int, int]] = []  # (seq, start, duration, note, velocity)
         self._patterns: list[_Pattern] = []
+        self._start: Callable[[int, int], object]
+        self._stop: Callable[[int], None]
+        if isinstance(sampler, _voices.Player):
+            # An Instrument's player: every zone of the key sounds; a note-off
+            # releases the key's held notes, as a sampler releases its voices.
+            self._start = sampler.note_on
+            self._stop = sampler.release_key
+            return
         if isinstance(instrument, tamlor.SampleMap):
             zones: dict[tuple[int, int], "tamlor.AudioSample"] = {}
             find, play = instrument.find_sample, sampler.note_on_sample
@@ -221,10 +232,10 @@ class Track:
                     zones[(note, velocity)] = sample
                 play(note, velocity, sample)
 
-            self._start: Callable[[int, int], None] = start
+            self._start = start
         else:
             self._start = sampler.note_on
-        self._stop: Callable[[int], None] = sampler.note_off
+        self._stop = sampler.note_off
 
     def __repr__(self) -> str:
         return (f"Track(name={self._name!r}, notes={len(self._notes)}, patterns={len(self._patterns)}, "
@@ -247,7 +258,11 @@ class Track:
 
     @property
     def sampler(self) -> "tamlor.Sampler":
-        """The Sampler whose voices this track plays (built by the song for a SampleMap)."""
+        """The Sampler whose voices this track plays (built by the song for a
+        SampleMap). An `Instrument` track plays through a player of its own and
+        has none: asking raises TypeError."""
+        if isinstance(self._sampler, _voices.Player):
+            raise TypeError(f"track {self._name!r} plays an Instrument, not a Sampler")
         return self._sampler
 
     @property
@@ -409,6 +424,13 @@ class Song:
         self._cut_length = -1
         self._cut_views: list[memoryview] = []
         self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
+        # What the mixer reads per track: the track's own buffer, or for an
+        # Instrument track (which renders stereo into `_views`) a block of
+        # silence, its sound being added after the mix (see _add_stereo).
+        self._mix_sources: list[memoryview[Any]] = []
+        self._mix_views: list[memoryview[Any]] = []
+        # Instrument tracks: (track index, flat view of its stereo buffer).
+        self._stereo: list[tuple[int, memoryview[Any]]] = []
         # The schedule: events sorted by (frame, kind, track, order, step),
         # each ending with the call and a tuple of its arguments. `_due` is the frame of
         # the next event, or of `_horizon` when the schedule must be extended.
@@ -553,8 +575,15 @@ class Song:
             sampler = instrument
         elif isinstance(instrument, tamlor.SampleMap):
             sampler = tamlor.Sampler(tamlor.AudioSample([]), sample_rate=self._rate)
+        elif isinstance(instrument, Instrument):
+            if envelope is not None:
+                raise ValueError("an Instrument's zones carry their own envelopes: envelope must be None")
+            # A player of the instrument's zones as they are now: later
+            # changes to the instrument do not reach this track.
+            player = instrument.player(self._rate, 64 if voices is None else voices)
+            return self._add_stereo_track(name, g, p, player, instrument)
         else:
-            raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
+            raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap or a tamlor_song.Instrument, "
                             f"not {type(instrument).__name__}")
         if envelope is not None:
             sampler.set_envelope(envelope)
@@ -569,10 +598,50 @@ class Song:
         view = memoryview(buffer)
         self._buffers.append(buffer)
         self._views.append(view)
+        self._mix_sources.append(view)
         self._renders.append(sampler.render_into)
         self._cut_length = -1
         self._changed()
         return track
+
+    def _add_stereo_track(self, name: str, gain: float, pan: float, player: "_voices.Player",
+                          instrument: Instrument) -> Track:
+        """A track whose player renders stereo: its buffer holds (frames, 2), the
+        mixer reads silence for it and its sound is added after the mix."""
+        index = self._mixer.add_channel(name)
+        self._mixer.set_channel_gain(index, gain)
+        self._mixer.set_channel_pan(index, pan)
+        track = Track(self, index, name, player, instrument)
+        self._tracks.append(track)
+        buffer = array.array("f", bytes(8 * _RUN))
+        flat = memoryview(buffer)
+        self._buffers.append(buffer)
+        frames: memoryview[Any] = flat.cast("B").cast("f", (_RUN, 2))
+        self._views.append(frames)
+        self._mix_sources.append(memoryview(array.array("f", bytes(4 * _RUN))))
+        self._stereo.append((index, flat))
+        self._renders.append(player.render_into)
+        self._cut_length = -1
+        self._changed()
+        return track
+
+    def _add_stereo(self, out: memoryview, n: int) -> None:
+        """Adds the first `n` frames of every Instrument track into the mixed
+        `out`, with the track's gain, the master gain and its pan as a balance
+        (the side it leans away from turns down: at 0.5 the left plays at half
+        level); a muted track, or an unsoloed one while another is soloed, adds
+        nothing."""
+        mixer = self._mixer
+        master = float(mixer.master_gain)
+        channels = [mixer.get_channel(i) for i in range(len(self._tracks))]
+        any_solo = any(c.solo for c in channels)
+        for index, flat in self._stereo:
+            c = channels[index]
+            if c.mute or (any_solo and not c.solo):
+                continue
+            g = master * float(c.gain)
+            pan = float(c.pan)
+            _voices.add_scaled(out, flat[:2 * n], g * min(1.0, 1.0 - pan), g * min(1.0, 1.0 + pan))
 
     # -- rendering ------------------------------------------------------------
 
@@ -621,7 +690,9 @@ class Song:
             # or stopping inside it: one call per track and the mix.
             for render, cut in self._cut_renders:
                 render(cut)
-            self._mixer.mix_down_into(view, self._cut_views)
+            self._mixer.mix_down_into(view, self._mix_views)
+            if self._stereo:
+                self._add_stereo(view, total)
             self._frame += total
             return
         if not total:
@@ -643,6 +714,7 @@ class Song:
             self._cut_length = n
             self._cut_views = [v[:n] for v in self._views]
             self._cut_renders = list(zip(self._renders, self._cut_views))
+            self._mix_views = [v[:n] for v in self._mix_sources]
         pos = self._frame
         end = pos + n
         if self._due >= end:
@@ -700,7 +772,9 @@ class Song:
                         sounding.pop(event[7], None)
                 if a < n:
                     render(view[a:n])
-        self._mixer.mix_down_into(out, self._cut_views)
+        self._mixer.mix_down_into(out, self._mix_views)
+        if self._stereo:
+            self._add_stereo(out, n)
         self._frame = end
 
     def _compile(self, frame: int) -> None:

@@ -1,0 +1,371 @@
+#include "instrument/player.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+
+#include "common/errors.hpp"
+
+namespace tamlor::instrument {
+
+SampleData::SampleData(std::vector<float> frames, std::uint32_t channels)
+    : data_(std::make_shared<const std::vector<float>>(std::move(frames))),
+      channels_(channels),
+      frames_(std::get<Float>(data_)->size() / channels) {}
+
+SampleData::SampleData(std::vector<std::int16_t> frames, std::uint32_t channels)
+    : data_(std::make_shared<const std::vector<std::int16_t>>(std::move(frames))),
+      channels_(channels),
+      frames_(std::get<Int16>(data_)->size() / channels) {}
+
+std::uint64_t stage_frames(double seconds, std::uint32_t rate) {
+    const double f = std::floor(seconds * static_cast<double>(rate) + 0.5);
+    // Longer than any song: a stage that never ends in practice.
+    constexpr double most = 9.0e15;
+    return f > 0.0 ? static_cast<std::uint64_t>(std::min(f, most)) : 0;
+}
+
+double zone_increment(const ZoneParams& zone, std::uint8_t key, std::uint32_t output_rate) {
+    const double cents =
+        (static_cast<double>(key) - static_cast<double>(zone.root_key)) * zone.key_tracking + zone.tune_cents;
+    return (zone.sample_rate / static_cast<double>(output_rate)) * std::exp2(cents / 1200.0);
+}
+
+namespace {
+
+// One value of frame data as a float in -1..1.
+template <class T>
+inline float at(const T* d, std::size_t i) {
+    if constexpr (std::is_same_v<T, float>) return d[i];
+    else return static_cast<float>(d[i]) * (1.0f / 32768.0f);
+}
+
+// Starts `stage`: its length in frames, and for a falling stage the factor
+// its formula needs (the full-fall length for a linear one, the per-frame
+// factor of 100 dB over that length for a decibel one).
+void enter(Voice& v, Stage stage) {
+    v.stage = stage;
+    v.count = 0;
+    v.length = 0;
+    switch (stage) {
+        case Stage::Delay: v.length = v.delay_frames; break;
+        case Stage::Attack: v.length = v.attack_frames; break;
+        case Stage::Hold: v.length = v.hold_frames; break;
+        case Stage::Decay: {
+            if (v.sustain >= 1.0 || v.decay_frames == 0) break;
+            const auto d = static_cast<double>(v.decay_frames);
+            if (v.curve == Curve::Linear) {
+                v.length = v.decay_frames;
+                v.factor = d;
+            } else {
+                // Falls 100 dB over the decay time; stops where it meets the sustain level.
+                const double drop = v.sustain > 0.0 ? std::min(100.0, -20.0 * std::log10(v.sustain)) : 100.0;
+                v.length = static_cast<std::uint64_t>(std::ceil(d * drop / 100.0));
+                v.factor = std::pow(10.0, -5.0 / d);
+            }
+            break;
+        }
+        case Stage::Sustain: break;
+        case Stage::Release: {
+            v.from = v.level;
+            if (!(v.from > 0.0) || v.release_frames == 0) break;
+            const auto r = static_cast<double>(v.release_frames);
+            if (v.curve == Curve::Linear) {
+                v.length = v.release_frames;
+                v.factor = r;
+            } else {
+                // 100 dB per release time, down to 100 dB below full level.
+                const double from_db = 20.0 * std::log10(v.from);
+                v.length = from_db > -100.0 ? static_cast<std::uint64_t>(std::ceil(r * (100.0 + from_db) / 100.0)) : 0;
+                v.factor = std::pow(10.0, -5.0 / r);
+            }
+            break;
+        }
+        case Stage::Done: break;
+    }
+}
+
+// The envelope level of the next frame in v.level; false (and Done) once the
+// envelope has finished. Stages that last no frame are passed through.
+inline bool envelope_step(Voice& v) {
+    for (;;) {
+        switch (v.stage) {
+            case Stage::Delay:
+                if (v.count < v.length) {
+                    v.level = 0.0;
+                    ++v.count;
+                    return true;
+                }
+                enter(v, Stage::Attack);
+                break;
+            case Stage::Attack:
+                if (v.count < v.length) {
+                    v.level = static_cast<double>(v.count) / static_cast<double>(v.length);
+                    ++v.count;
+                    return true;
+                }
+                enter(v, Stage::Hold);
+                break;
+            case Stage::Hold:
+                if (v.count < v.length) {
+                    v.level = 1.0;
+                    ++v.count;
+                    return true;
+                }
+                enter(v, Stage::Decay);
+                break;
+            case Stage::Decay:
+                if (v.count < v.length) {
+                    if (v.curve == Curve::Linear) {
+                        v.level = 1.0 - (static_cast<double>(v.count) / v.factor) * (1.0 - v.sustain);
+                    } else {
+                        v.level = v.count == 0 ? 1.0 : v.level * v.factor;
+                    }
+                    ++v.count;
+                    return true;
+                }
+                enter(v, Stage::Sustain);
+                break;
+            case Stage::Sustain:
+                if (!(v.sustain > 0.0)) {
+                    v.level = 0.0;
+                    v.stage = Stage::Done;
+                    return false;
+                }
+                v.level = v.sustain;
+                return true;
+            case Stage::Release:
+                if (v.count < v.length) {
+                    if (v.curve == Curve::Linear) {
+                        v.level = v.from * (1.0 - static_cast<double>(v.count) / v.factor);
+                    } else {
+                        v.level = v.count == 0 ? v.from : v.level * v.factor;
+                    }
+                    ++v.count;
+                    return true;
+                }
+                v.level = 0.0;
+                v.stage = Stage::Done;
+                return false;
+            case Stage::Done:
+                return false;
+        }
+    }
+}
+
+// Adds one voice's next `frames` frames into `out`, marking it Done when it
+// finishes. Per frame: the envelope (times a choke fade), a 32-bit linear
+// interpolation per channel, gain * (level * y) added to each side, then
+// the read position moves on, wrapping inside an active loop.
+template <class T, int Channels>
+void render_voice(Voice& v, const ZoneParams& z, const T* d, float* out, std::size_t frames,
+                  std::uint32_t choke) {
+    const double end = static_cast<double>(z.end);
+    const std::size_t last = z.end - 1;
+    const bool loop_ok = z.loop_start < z.loop_end && z.loop_end <= z.end;
+    const double loop_start = static_cast<double>(z.loop_start);
+    const double loop_stop = static_cast<double>(z.loop_end);
+    const double loop_length = loop_stop - loop_start;
+    double pos = v.position;
+    const double inc = v.increment;
+    const float gl = v.gain_left;
+    const float gr = v.gain_right;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (!envelope_step(v)) break;
+        double e = v.level;
+        if (v.choke_left) {
+            if (--v.choke_left == 0) {
+                v.stage = Stage::Done;
+                break;
+            }
+            e *= static_cast<double>(v.choke_left) / static_cast<double>(choke);
+        }
+        const bool loop = loop_ok && !v.from_release &&
+                          (z.loop_mode == LoopMode::Continuous || (z.loop_mode == LoopMode::UntilRelease && !v.released));
+        // z.start <= pos < end here, so the index is in the data.
+        const auto idx = static_cast<std::size_t>(pos);
+        std::size_t next = idx + 1;
+        if (loop && next == z.loop_end) next = z.loop_start;  // across the loop seam
+        if (next > last) next = last;                          // never past the end
+        const float frac = static_cast<float>(pos - static_cast<double>(idx));
+        const float level = static_cast<float>(e);
+        if constexpr (Channels == 1) {
+            const float x0 = at(d, idx);
+            const float x1 = at(d, next);
+            const float y = frac * (x1 - x0) + x0;
+            out[2 * i] += gl * (level * y);
+            out[2 * i + 1] += gr * (level * y);
+        } else {
+            const float l0 = at(d, 2 * idx);
+            const float l1 = at(d, 2 * next);
+            const float r0 = at(d, 2 * idx + 1);
+            const float r1 = at(d, 2 * next + 1);
+            out[2 * i] += gl * (level * (frac * (l1 - l0) + l0));
+            out[2 * i + 1] += gr * (level * (frac * (r1 - r0) + r0));
+        }
+        pos += inc;
+        if (loop && pos >= loop_stop) pos = loop_start + std::fmod(pos - loop_start, loop_length);
+        if (!(pos < end)) {
+            v.stage = Stage::Done;
+            break;
+        }
+    }
+    v.position = pos;
+}
+
+}  // namespace
+
+std::uint32_t Player::choke_frames() const {
+    const auto f = static_cast<std::uint32_t>(stage_frames(0.002, sample_rate_));
+    return f > 0 ? f : 1;
+}
+
+std::size_t Player::add_zone(Zone zone) {
+    zones_.push_back(std::move(zone));
+    return zones_.size() - 1;
+}
+
+void Player::choke_for(const std::vector<std::uint32_t>& starting) {
+    for (std::uint32_t zi : starting) {
+        const std::uint32_t group = zones_[zi].params.group;
+        if (group == 0) continue;
+        for (Voice& v : state_.voices) {
+            if (v.choke_left == 0 && v.stage != Stage::Done && zones_[v.zone].params.off_by == group) {
+                v.choke_left = choke_frames();
+            }
+        }
+    }
+}
+
+void Player::start_voice(std::uint32_t zi, std::uint64_t id, std::uint8_t key, std::uint8_t velocity,
+                         bool from_release) {
+    const ZoneParams& z = zones_[zi].params;
+    if (z.start >= z.end) return;  // nothing to play
+    Voice v;
+    v.note_id = id;
+    v.zone = zi;
+    v.key = key;
+    v.velocity = velocity;
+    v.released = from_release;
+    v.from_release = from_release;
+    v.position = static_cast<double>(z.start);
+    v.increment = zone_increment(z, key, sample_rate_);
+    const double gain = std::pow(10.0, (z.level_db + static_cast<double>(z.velocity_db[velocity])) / 20.0);
+    if (zones_[zi].data.channels() == 1) {
+        // Constant power: cos and sin of a quarter turn across the field.
+        const double theta = (z.pan + 1.0) * 0.25 * std::numbers::pi;
+        v.gain_left = static_cast<float>(gain * std::cos(theta));
+        v.gain_right = static_cast<float>(gain * std::sin(theta));
+    } else {
+        // A stereo zone keeps its sides; pan turns one down (balance).
+        v.gain_left = static_cast<float>(gain * std::min(1.0, 1.0 - z.pan));
+        v.gain_right = static_cast<float>(gain * std::min(1.0, 1.0 + z.pan));
+    }
+    v.curve = z.curve;
+    v.sustain = z.sustain;
+    v.delay_frames = stage_frames(z.delay, sample_rate_);
+    v.attack_frames = stage_frames(z.attack, sample_rate_);
+    v.hold_frames = stage_frames(z.hold, sample_rate_);
+    v.decay_frames = stage_frames(z.decay, sample_rate_);
+    v.release_frames = stage_frames(z.release, sample_rate_);
+    enter(v, Stage::Delay);
+    auto& voices = state_.voices;
+    // The oldest voice gives way when the limit is reached; after an erase
+    // the append cannot reallocate.
+    if (!voices.empty() && voices.size() >= max_voices_) voices.erase(voices.begin());
+    voices.push_back(v);
+}
+
+std::uint64_t Player::note_on(std::uint8_t key, std::uint8_t velocity) {
+    const std::uint64_t id = state_.next_id++;
+    std::vector<std::uint32_t> starting;
+    for (std::size_t i = 0; i < zones_.size(); ++i) {
+        const ZoneParams& z = zones_[i].params;
+        if (!z.on_release && z.contains(key, velocity)) starting.push_back(static_cast<std::uint32_t>(i));
+    }
+    choke_for(starting);
+    for (std::uint32_t zi : starting) start_voice(zi, id, key, velocity, false);
+    auto& held = state_.held;
+    // A note never released is forgotten after many others.
+    if (held.size() >= 65536) held.erase(held.begin());
+    held.push_back({id, key, velocity});
+    return id;
+}
+
+void Player::note_off(std::uint64_t handle) {
+    auto& held = state_.held;
+    const auto it = std::find_if(held.begin(), held.end(), [&](const HeldNote& h) { return h.id == handle; });
+    if (it == held.end()) return;
+    const HeldNote note = *it;
+    held.erase(it);
+    for (Voice& v : state_.voices) {
+        if (v.note_id != handle || v.released) continue;
+        v.released = true;
+        if (zones_[v.zone].params.loop_mode != LoopMode::OneShot && v.stage != Stage::Done) enter(v, Stage::Release);
+    }
+    std::vector<std::uint32_t> starting;
+    for (std::size_t i = 0; i < zones_.size(); ++i) {
+        const ZoneParams& z = zones_[i].params;
+        if (z.on_release && z.contains(note.key, note.velocity)) starting.push_back(static_cast<std::uint32_t>(i));
+    }
+    choke_for(starting);
+    for (std::uint32_t zi : starting) start_voice(zi, handle, note.key, note.velocity, true);
+}
+
+void Player::release_key(std::uint8_t key) {
+    std::vector<std::uint64_t> ids;
+    for (const HeldNote& h : state_.held) {
+        if (h.key == key) ids.push_back(h.id);
+    }
+    for (std::uint64_t id : ids) note_off(id);
+}
+
+void Player::all_notes_off() {
+    std::vector<std::uint64_t> ids;
+    for (const HeldNote& h : state_.held) ids.push_back(h.id);
+    for (std::uint64_t id : ids) note_off(id);
+}
+
+void Player::panic() {
+    state_.voices.clear();
+    state_.held.clear();
+}
+
+void Player::render(float* out, std::size_t frames) {
+    const std::uint32_t choke = choke_frames();
+    for (Voice& v : state_.voices) {
+        if (v.stage == Stage::Done) continue;
+        const Zone& zone = zones_[v.zone];
+        const bool stereo = zone.data.channels() == 2;
+        if (zone.data.is_int16()) {
+            if (stereo) render_voice<std::int16_t, 2>(v, zone.params, zone.data.int16s(), out, frames, choke);
+            else render_voice<std::int16_t, 1>(v, zone.params, zone.data.int16s(), out, frames, choke);
+        } else {
+            if (stereo) render_voice<float, 2>(v, zone.params, zone.data.floats(), out, frames, choke);
+            else render_voice<float, 1>(v, zone.params, zone.data.floats(), out, frames, choke);
+        }
+    }
+    std::erase_if(state_.voices, [](const Voice& v) { return v.stage == Stage::Done; });
+}
+
+void Player::set_state(State state) {
+    const auto finite = [](double x) { return std::isfinite(x); };
+    for (const Voice& v : state.voices) {
+        if (v.zone >= zones_.size()) throw ValueError("a voice plays zone " + std::to_string(v.zone) + " of " + std::to_string(zones_.size()));
+        const ZoneParams& z = zones_[v.zone].params;
+        const bool ok = v.stage <= Stage::Done && v.key <= 127 && v.velocity <= 127 && finite(v.position) &&
+                        v.position >= static_cast<double>(0) && v.position < static_cast<double>(z.end) &&
+                        finite(v.increment) && v.increment > 0.0 && finite(v.level) && finite(v.factor) &&
+                        v.factor > 0.0 && finite(v.from) && finite(v.sustain) && std::isfinite(v.gain_left) &&
+                        std::isfinite(v.gain_right) && v.choke_left <= choke_frames() && v.curve <= Curve::Decibels;
+        if (!ok) throw ValueError("a saved voice is out of range");
+    }
+    for (const HeldNote& h : state.held) {
+        if (h.key > 127 || h.velocity > 127) throw ValueError("a saved note is out of range");
+    }
+    state_ = std::move(state);
+}
+
+}  // namespace tamlor::instrument
