@@ -8,6 +8,8 @@ of its own.
 from __future__ import annotations
 
 from .instrument import Instrument, Zone
+from .sfz import load_sfz
+from .soundfont import SoundFont
 from .song import Song, StepEvent, Track
 
-__all__ = ["Song", "Track", "StepEvent", "Instrument", "Zone"]
+__all__ = ["Song", "Track", "StepEvent", "Instrument", "Zone", "SoundFont", "load_sfz"]
