@@ -84,8 +84,10 @@ _RECORDS = {
 
 
 def _timecents(tc: int) -> float:
-    """Seconds of a time in timecents (-32768 and below: no time at all)."""
-    return 0.0 if tc <= -32768 else 2.0 ** (tc / 1200.0)
+    """Seconds of a time in timecents; the generators' least value, -12000
+    (about a millisecond, and what a zone that sets nothing has), and below
+    is no time at all, so that notes start on their frame."""
+    return 0.0 if tc <= -12000 else 2.0 ** (tc / 1200.0)
 
 
 def _name(raw: bytes) -> str:
@@ -338,6 +340,8 @@ class SoundFont:
         sname, start, end, loop_start, loop_end, rate, pitch, correction, link, stype = self._shdr[sample_id]
         if stype & 0x8000 or rate == 0:
             return None  # a ROM sample, or one that cannot play
+        if rate > 1_000_000:
+            raise self._fail(f"sample {sample_id} ({_name(sname)!r}) has a rate of {rate} frames per second")
         keys, vels = span(_KEY_RANGE), span(_VEL_RANGE)
         if keys[0] > keys[1] or vels[0] > vels[1]:
             return None
@@ -367,6 +371,15 @@ class SoundFont:
         attenuation = max(0, min(1440, gen(_ATTENUATION)))
         sustain_cb = max(0, min(1440, gen(_SUSTAIN)))
         group = max(0, gen(_EXCLUSIVE_CLASS))
+        try:
+            return self._make_zone(sample_id, sname, rate, keys, vels, root, tune, scale, attenuation, pan, loop,
+                                   s, e, ls, le, gen, sustain_cb, group)
+        except (TypeError, ValueError) as exc:
+            raise self._fail(f"a zone of sample {sample_id} ({_name(sname)!r}) cannot play: {exc}") from None
+
+    def _make_zone(self, sample_id: int, sname: bytes, rate: int, keys: tuple[int, int], vels: tuple[int, int],
+                   root: int, tune: int, scale: int, attenuation: int, pan: float, loop: LoopMode, s: int, e: int,
+                   ls: int, le: int, gen: Any, sustain_cb: int, group: int) -> Zone:
         return Zone(self._data, sample_rate=rate, key_low=keys[0], key_high=keys[1], velocity_low=vels[0],
                     velocity_high=vels[1], root_key=root, tune_cents=float(tune), key_tracking=float(scale),
                     level_db=-attenuation / 10.0, pan=pan, loop=loop, start=s, end=e, loop_start=ls, loop_end=le,
