@@ -418,3 +418,33 @@ def test_a_song_of_instruments_renders_the_same_in_any_blocks():
     parts = np.concatenate([np.frombuffer(b.render(n), np.float32) for n in (1, 4095, 4097, 777, 31030)])
     assert np.array_equal(whole, parts)
     assert np.abs(whole).max() > 0.05
+
+
+def test_overlapping_notes_of_one_pitch_keep_their_own_lengths():
+    song = Song(bpm=60, sample_rate=100)
+    zone = Zone(np.full(1000, 0.25, np.float32), sample_rate=100, pan=-1.0)
+    t = song.add_track("x", Instrument([zone]), gain=1.0)
+    song.master_gain = 1.0
+    t.add_note(0, 3, 60, 127)   # frames 0..300
+    t.add_note(1, 1, 60, 127)   # frames 100..200, inside the first
+    left = np.frombuffer(song.render(400), np.float32)[0::2]
+    assert (left[50], left[150], left[250], left[350]) == (0.25, 0.5, 0.25, 0.0)
+
+
+def test_songs_of_instruments_copy_and_pickle_mid_note_and_know_their_length():
+    def make() -> Song:
+        song = Song(bpm=120, sample_rate=RATE)
+        zone = Zone(sine(4000, 40.0), loop="continuous", loop_start=0, loop_end=4000, release=0.1)
+        t = song.add_track("a", Instrument([zone], name="bell"))
+        t.add_notes([(0, 1, 60), (0.5, 1, 67, 90)])
+        return song
+
+    song = make()
+    song.render(10_000)
+    for twin in (copy.deepcopy(song), pickle.loads(pickle.dumps(song))):
+        assert np.array_equal(np.frombuffer(twin.render(20_000), np.float32),
+                              np.frombuffer(copy.deepcopy(song).render(20_000), np.float32))
+    # 1.5 beats at 120 bpm, then a 0.1 s release.
+    assert song.length_frames() == round(0.75 * RATE) + math.ceil(0.1 * RATE) + 1
+    whole = np.frombuffer(make().render(song.length_frames() + 100), np.float32)
+    assert whole[2 * (round(0.75 * RATE) + round(0.1 * RATE) + 2):].max() == 0.0

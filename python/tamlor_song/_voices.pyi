@@ -8,6 +8,9 @@ class SampleData:
     @staticmethod
     def read_int16(path: Any, offset: SupportsIndex, count: SupportsIndex) -> SampleData:
         """Read `count` little-endian 16-bit mono frames from byte `offset` of a file."""
+    @staticmethod
+    def from_bytes(data: bytes, channels: SupportsIndex, int16: bool) -> SampleData:
+        """Data from the bytes of its values in this machine's order (as __reduce__ gives them)."""
     @property
     def frames(self) -> int:
         """Whole frames held."""
@@ -39,8 +42,9 @@ class Player:
         """Add a zone: its data, its 25 numbers and its gain in dB per velocity."""
     def note_on(self, key: SupportsIndex, velocity: SupportsIndex) -> int:
         """Start the zones of a key; returns the note's handle."""
-    def note_off(self, handle: SupportsIndex) -> None:
-        """Release the voices of one note and start its release zones."""
+    def note_off(self, handle: SupportsIndex) -> bool:
+        """Release the voices of one note and start its release zones; False
+        for a handle that is not held."""
     def release_key(self, key: SupportsIndex) -> None:
         """Release every held note of a key."""
     def all_notes_off(self) -> None:

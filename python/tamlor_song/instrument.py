@@ -306,9 +306,20 @@ class Instrument:
         return [z for z in self._zones if z.trigger == "attack" and z.key_low <= k <= z.key_high
                 and z.velocity_low <= v <= z.velocity_high]
 
-    def release_seconds(self) -> float:
-        """The longest time a zone can take to fall silent after its key is released."""
-        return max((z.release for z in self._zones), default=0.0)
+    def tail_seconds(self) -> float:
+        """The longest a zone can sound after its key is released: its release
+        time, or for a one-shot zone and a release zone the time its recording
+        plays at the lowest key it answers (when that is longer)."""
+        longest = 0.0
+        for z in self._zones:
+            seconds = z.release
+            if z.loop == "one_shot" or z.trigger == "release":
+                key = z.key_low if z.key_tracking >= 0 else z.key_high
+                rate = z.sample_rate * 2.0 ** (((key - z.root_key) * z.key_tracking + z.tune_cents) / 1200.0)
+                played = max(0, z.end - z.start) / rate
+                seconds = max(seconds, played + (z.release if z.trigger == "release" else 0.0))
+            longest = max(longest, seconds)
+        return longest
 
     def player(self, sample_rate: Union[int, SupportsIndex] = 44100,
                max_voices: Union[int, SupportsIndex] = 64) -> "_voices.Player":

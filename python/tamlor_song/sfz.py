@@ -191,7 +191,7 @@ class _Reader:
             found = (_voices.SampleData(values, fmt.channels), fmt.sample_rate)
         elif ext in (".flac", ".ogg", ".oga"):
             try:
-                import soundfile  # type: ignore[import-not-found, unused-ignore]
+                import soundfile  # type: ignore[import-not-found, import-untyped, unused-ignore]
             except ImportError:
                 raise ImportError(f"{self.path}: reading the {ext[1:].upper()} sample {name!r} needs the "
                                   "soundfile package (pip install soundfile)") from None

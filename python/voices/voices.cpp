@@ -101,26 +101,49 @@ PyGetSetDef data_properties[] = {
     end_properties,
 };
 
-// Pickles as SampleData(values, channels): the class is found by its module
-// and name. 16-bit data comes back as the same values in 32-bit floats.
+Params from_bytes_params{as_static, "from_bytes", {"data", "channels", "int16"},
+                         "Data from the bytes of its values in this machine's order (as __reduce__ gives them)."};
+
+PyObject* data_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(from_bytes_params, args, nargs, kwnames);
+        if (!PyBytes_Check(a[0])) type_error("data", "must be bytes, not " + type_name(a[0]));
+        const std::uint32_t channels = channel_count(a.u32(1));
+        const bool int16 = a.boolean(2);
+        char* p = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(a[0], &p, &size) < 0) throw_error_set();
+        const std::size_t width = int16 ? 2 : 4;
+        const auto n = static_cast<std::size_t>(size);
+        if (n % (width * channels)) throw ValueError("data must hold whole frames");
+        if (int16) {
+            std::vector<std::int16_t> v(n / 2);
+            std::memcpy(v.data(), p, n);
+            return wrap(SampleData(std::move(v), channels));
+        }
+        std::vector<float> v(n / 4);
+        std::memcpy(v.data(), p, n);
+        return wrap(SampleData(std::move(v), channels));
+    });
+}
+
+// Pickles as SampleData.from_bytes(values, channels, int16): the raw values,
+// 16-bit data staying 16-bit.
 PyObject* data_reduce(PyObject* self, PyObject*) {
     return read<SampleData>(self, [&](const SampleData& d) {
         const std::size_t n = d.frames() * d.channels();
-        Ref values;
-        if (d.is_int16()) {
-            std::vector<float> f(n);
-            for (std::size_t i = 0; i < n; ++i) f[i] = static_cast<float>(d.int16s()[i]) * (1.0f / 32768.0f);
-            values = Ref(float_list(f.data(), n));
-        } else {
-            values = Ref(float_list(d.floats(), n));
-        }
-        Ref args(tuple(values.get(), d.channels()));
-        return tuple(reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+        const char* p = d.is_int16() ? reinterpret_cast<const char*>(d.int16s()) : reinterpret_cast<const char*>(d.floats());
+        const std::size_t bytes = n * (d.is_int16() ? 2 : 4);
+        Ref raw(check(PyBytes_FromStringAndSize(n ? p : "", static_cast<Py_ssize_t>(bytes))));
+        Ref maker(check(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytes")));
+        Ref args(tuple(raw.get(), d.channels(), d.is_int16()));
+        return tuple(maker.get(), args.get());
     });
 }
 
 PyMethodDef data_methods[] = {
     def("read_int16", data_read_int16, read_int16_params),
+    def("from_bytes", data_from_bytes, from_bytes_params),
     def("__reduce__", data_reduce, "__reduce__($self)\n--\n\n"),
     def_copy<SampleData>(),
     def_deepcopy<SampleData>(),

@@ -294,10 +294,10 @@ std::uint64_t Player::note_on(std::uint8_t key, std::uint8_t velocity) {
     return id;
 }
 
-void Player::note_off(std::uint64_t handle) {
+bool Player::note_off(std::uint64_t handle) {
     auto& held = state_.held;
     const auto it = std::find_if(held.begin(), held.end(), [&](const HeldNote& h) { return h.id == handle; });
-    if (it == held.end()) return;
+    if (it == held.end()) return false;
     const HeldNote note = *it;
     held.erase(it);
     for (Voice& v : state_.voices) {
@@ -312,6 +312,7 @@ void Player::note_off(std::uint64_t handle) {
     }
     choke_for(starting);
     for (std::uint32_t zi : starting) start_voice(zi, handle, note.key, note.velocity, true);
+    return true;
 }
 
 void Player::release_key(std::uint8_t key) {

@@ -83,8 +83,8 @@ public:
     std::uint64_t note_on(std::uint8_t key, std::uint8_t velocity);
     // Releases the voices of that note-on only and starts the release zones
     // of its key and velocity. An unknown or already released handle does
-    // nothing.
-    void note_off(std::uint64_t handle);
+    // nothing and gives false.
+    bool note_off(std::uint64_t handle);
     // note_off for every held note of the key.
     void release_key(std::uint8_t key);
     void all_notes_off();
