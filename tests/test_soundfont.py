@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import banks
+import tamlor
 from banks import (ATTACK, ATTENUATION, COARSE_TUNE, DECAY, EXCLUSIVE_CLASS, FINE_TUNE, HOLD, INSTRUMENT, KEY_RANGE,
                    KEYNUM, LOOP_END, LOOP_START, PAN, RELEASE, ROOT_KEY, SAMPLE_ID, SAMPLE_MODES, SCALE_TUNING, START,
                    SUSTAIN, VEL_RANGE, Bank, Sample)
@@ -208,3 +209,57 @@ def test_a_missing_file_is_an_os_error_naming_it(tmp_path):
     (tmp_path / "x.sf2").write_bytes(b"RIFF\0\0\0\0WAVE")
     with pytest.raises(ValueError, match="not a SoundFont 2 file"):
         SoundFont(tmp_path / "x.sf2")
+
+
+def _midi_song(tmp_path) -> str:
+    import tamlor
+    from tamlor_song import Song
+    song = Song(bpm=120, sample_rate=RATE)
+    for channel, program, note in ((0, 0, 60), (9, 5, 38)):
+        track = song.add_track(f"ch{channel}", tamlor.SampleMap())
+        track.channel, track.program = channel, program
+        track.add_note(0, 1, note, 127)
+    path = str(tmp_path / "two.mid")
+    song.write_midi(path)
+    return path
+
+
+def _two_bank(tmp_path) -> str:
+    bank = Bank(samples=[Sample("melodic", banks.constant(RATE, 0.5)), Sample("drum", banks.constant(RATE, 0.25))],
+                instruments=[("m", [[(PAN, -500), (SAMPLE_ID, 0)]]), ("d", [[(PAN, 500), (SAMPLE_ID, 1)]])],
+                presets=[("Melodic", 0, 0, [[(INSTRUMENT, 0)]]), ("Drums", 128, 0, [[(INSTRUMENT, 1)]])])
+    path = tmp_path / "two.sf2"
+    path.write_bytes(banks.sf2_bytes(bank))
+    return str(path)
+
+
+def test_a_midi_file_plays_its_programs_and_drums_from_a_soundfont(tmp_path):
+    from tamlor_song import Song
+    song = Song.from_midi(_midi_song(tmp_path), instruments=SoundFont(_two_bank(tmp_path)))
+    assert [t.instrument.name for t in song.tracks] == ["Melodic", "Drums"]
+    left, right = np.frombuffer(song.render(100), np.float32).reshape(-1, 2)[50]
+    assert left > 0.1 and right > 0.05  # the melodic zone panned left, the drum right
+
+
+def test_the_render_command_takes_a_soundfont_or_an_sfz(tmp_path):
+    import subprocess
+    import sys
+    midi, sf2 = _midi_song(tmp_path), _two_bank(tmp_path)
+    banks.write_wav(str(tmp_path / "a.wav"), [0.5] * 1000)
+    (tmp_path / "lib.sfz").write_text("<region> sample=a.wav cutoff=3\n")
+
+    def run(*args: str) -> subprocess.CompletedProcess[str]:
+        return subprocess.run([sys.executable, "-m", "tamlor_song", "render", midi, *args], capture_output=True,
+                              text=True, timeout=120)
+
+    for option, bank in (("--soundfont", sf2), ("--sfz", str(tmp_path / "lib.sfz"))):
+        out = tmp_path / f"{option[2:]}.wav"
+        done = run("-o", str(out), option, bank)
+        assert (done.returncode, done.stderr) == (0, "")
+        assert tamlor.AudioBuffer.read_wav(str(out)).frames > 0
+    broken = tmp_path / "broken.sf2"
+    broken.write_bytes(b"RIFF")
+    done = run("-o", str(tmp_path / "x.wav"), "--soundfont", str(broken))
+    assert done.returncode == 1 and "not a SoundFont 2 file" in done.stderr and "Traceback" not in done.stderr
+    done = run("-o", str(tmp_path / "x.wav"), "--soundfont", sf2, "--sfz", "x.sfz")
+    assert done.returncode == 2
