@@ -87,65 +87,26 @@ void enter(Voice& v, Stage stage) {
     }
 }
 
-// The envelope level of the next frame in v.level; false (and Done) once the
-// envelope has finished. Stages that last no frame are passed through.
-inline bool envelope_step(Voice& v) {
+// Moves a voice on to the first stage that still has frames to give,
+// entering each stage whose frames are spent; false (and Done) once the
+// envelope has finished.
+inline bool settle(Voice& v) {
     for (;;) {
         switch (v.stage) {
             case Stage::Delay:
-                if (v.count < v.length) {
-                    v.level = 0.0;
-                    ++v.count;
-                    return true;
-                }
-                enter(v, Stage::Attack);
-                break;
             case Stage::Attack:
-                if (v.count < v.length) {
-                    v.level = static_cast<double>(v.count) / static_cast<double>(v.length);
-                    ++v.count;
-                    return true;
-                }
-                enter(v, Stage::Hold);
-                break;
             case Stage::Hold:
-                if (v.count < v.length) {
-                    v.level = 1.0;
-                    ++v.count;
-                    return true;
-                }
-                enter(v, Stage::Decay);
-                break;
             case Stage::Decay:
-                if (v.count < v.length) {
-                    if (v.curve == Curve::Linear) {
-                        v.level = 1.0 - (static_cast<double>(v.count) / v.factor) * (1.0 - v.sustain);
-                    } else {
-                        v.level = v.count == 0 ? 1.0 : v.level * v.factor;
-                    }
-                    ++v.count;
-                    return true;
-                }
-                enter(v, Stage::Sustain);
+                if (v.count < v.length) return true;
+                enter(v, static_cast<Stage>(static_cast<int>(v.stage) + 1));
                 break;
             case Stage::Sustain:
-                if (!(v.sustain > 0.0)) {
-                    v.level = 0.0;
-                    v.stage = Stage::Done;
-                    return false;
-                }
-                v.level = v.sustain;
-                return true;
+                if (v.sustain > 0.0) return true;
+                v.level = 0.0;
+                v.stage = Stage::Done;
+                return false;
             case Stage::Release:
-                if (v.count < v.length) {
-                    if (v.curve == Curve::Linear) {
-                        v.level = v.from * (1.0 - static_cast<double>(v.count) / v.factor);
-                    } else {
-                        v.level = v.count == 0 ? v.from : v.level * v.factor;
-                    }
-                    ++v.count;
-                    return true;
-                }
+                if (v.count < v.length) return true;
                 v.level = 0.0;
                 v.stage = Stage::Done;
                 return false;
@@ -155,64 +116,157 @@ inline bool envelope_step(Voice& v) {
     }
 }
 
-// Adds one voice's next `frames` frames into `out`, marking it Done when it
-// finishes. Per frame: the envelope (times a choke fade), a 32-bit linear
-// interpolation per channel, gain * (level * y) added to each side, then
-// the read position moves on, wrapping inside an active loop.
-template <class T, int Channels>
-void render_voice(Voice& v, const ZoneParams& z, const T* d, float* out, std::size_t frames,
-                  std::uint32_t choke) {
-    const double end = static_cast<double>(z.end);
-    const std::size_t last = z.end - 1;
-    const bool loop_ok = z.loop_start < z.loop_end && z.loop_end <= z.end;
-    const double loop_start = static_cast<double>(z.loop_start);
-    const double loop_stop = static_cast<double>(z.loop_end);
-    const double loop_length = loop_stop - loop_start;
+// The data a voice reads and the bounds of its reading.
+template <class T>
+struct Reading {
+    const T* d;
+    double end;          // one past the last frame read
+    std::size_t last;    // the last frame read
+    bool loop;           // the loop repeats (it cannot change during a render)
+    std::size_t loop_first, loop_stop;
+    double loop_start, loop_end, loop_length;
+};
+
+// Adds `run` frames of one voice, all in its current envelope stage, from
+// out[2 * i] on. Per frame: the stage's level (times a choke fade), a 32-bit
+// linear interpolation per channel, gain * (level * y) added to each side,
+// then the read position moves on, wrapping inside an active loop. Returns
+// the frames done; fewer than `run` when the voice finished.
+template <class T, int Channels, class Level>
+std::size_t run_stage(Voice& v, const Reading<T>& r, float* out, std::size_t i, std::size_t run,
+                      std::uint32_t choke, Level&& level) {
+    // The voice's moving parts live in locals for the loop and are written
+    // back at the end.
     double pos = v.position;
+    std::uint64_t count = v.count;
+    double current = v.level;
+    std::uint32_t choke_left = v.choke_left;
     const double inc = v.increment;
     const float gl = v.gain_left;
     const float gr = v.gain_right;
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (!envelope_step(v)) break;
-        double e = v.level;
-        if (v.choke_left) {
-            if (--v.choke_left == 0) {
-                v.stage = Stage::Done;
+    const auto loop_first = static_cast<std::int64_t>(r.loop_first);
+    const auto loop_stop = static_cast<std::int64_t>(r.loop_stop);
+    const auto last = static_cast<std::int64_t>(r.last);
+    bool finished = false;
+    std::size_t k = 0;
+    float* o = out + 2 * i;
+    for (; k < run; ++k, o += 2) {
+        double e = level(count, current);
+        current = e;
+        ++count;
+        if (choke_left) {
+            if (--choke_left == 0) {
+                finished = true;
                 break;
             }
-            e *= static_cast<double>(v.choke_left) / static_cast<double>(choke);
+            e *= static_cast<double>(choke_left) / static_cast<double>(choke);
         }
-        const bool loop = loop_ok && !v.from_release &&
-                          (z.loop_mode == LoopMode::Continuous || (z.loop_mode == LoopMode::UntilRelease && !v.released));
-        // z.start <= pos < end here, so the index is in the data.
-        const auto idx = static_cast<std::size_t>(pos);
-        std::size_t next = idx + 1;
-        if (loop && next == z.loop_end) next = z.loop_start;  // across the loop seam
-        if (next > last) next = last;                          // never past the end
+        // 0 <= pos < end here, so the signed conversion is exact (and
+        // cheaper than the unsigned one).
+        const auto idx = static_cast<std::int64_t>(pos);
+        std::int64_t next = idx + 1;
+        if (r.loop && next == loop_stop) next = loop_first;  // across the loop seam
+        if (next > last) next = last;                        // never past the end
         const float frac = static_cast<float>(pos - static_cast<double>(idx));
-        const float level = static_cast<float>(e);
+        const float lv = static_cast<float>(e);
         if constexpr (Channels == 1) {
-            const float x0 = at(d, idx);
-            const float x1 = at(d, next);
+            const float x0 = at(r.d, static_cast<std::size_t>(idx));
+            const float x1 = at(r.d, static_cast<std::size_t>(next));
             const float y = frac * (x1 - x0) + x0;
-            out[2 * i] += gl * (level * y);
-            out[2 * i + 1] += gr * (level * y);
+            o[0] += gl * (lv * y);
+            o[1] += gr * (lv * y);
         } else {
-            const float l0 = at(d, 2 * idx);
-            const float l1 = at(d, 2 * next);
-            const float r0 = at(d, 2 * idx + 1);
-            const float r1 = at(d, 2 * next + 1);
-            out[2 * i] += gl * (level * (frac * (l1 - l0) + l0));
-            out[2 * i + 1] += gr * (level * (frac * (r1 - r0) + r0));
+            const float l0 = at(r.d, static_cast<std::size_t>(2 * idx));
+            const float l1 = at(r.d, static_cast<std::size_t>(2 * next));
+            const float r0 = at(r.d, static_cast<std::size_t>(2 * idx + 1));
+            const float r1 = at(r.d, static_cast<std::size_t>(2 * next + 1));
+            o[0] += gl * (lv * (frac * (l1 - l0) + l0));
+            o[1] += gr * (lv * (frac * (r1 - r0) + r0));
         }
         pos += inc;
-        if (loop && pos >= loop_stop) pos = loop_start + std::fmod(pos - loop_start, loop_length);
-        if (!(pos < end)) {
-            v.stage = Stage::Done;
+        if (r.loop && pos >= r.loop_end) pos = r.loop_start + std::fmod(pos - r.loop_start, r.loop_length);
+        if (!(pos < r.end)) {
+            finished = true;
+            ++k;
             break;
         }
     }
     v.position = pos;
+    v.count = count;
+    v.level = current;
+    v.choke_left = choke_left;
+    if (finished) v.stage = Stage::Done;
+    return k;
+}
+
+// Adds one voice's next `frames` frames into `out`, stage by stage, marking
+// it Done when it finishes.
+template <class T, int Channels>
+void render_voice(Voice& v, const ZoneParams& z, const T* d, float* out, std::size_t frames,
+                  std::uint32_t choke) {
+    Reading<T> r{};
+    r.d = d;
+    r.end = static_cast<double>(z.end);
+    r.last = z.end - 1;
+    r.loop = z.loop_start < z.loop_end && z.loop_end <= z.end && !v.from_release &&
+             (z.loop_mode == LoopMode::Continuous || (z.loop_mode == LoopMode::UntilRelease && !v.released));
+    r.loop_first = z.loop_start;
+    r.loop_stop = z.loop_end;
+    r.loop_start = static_cast<double>(z.loop_start);
+    r.loop_end = static_cast<double>(z.loop_end);
+    r.loop_length = r.loop_end - r.loop_start;
+    std::size_t i = 0;
+    while (i < frames && settle(v)) {
+        std::size_t run = frames - i;
+        if (v.stage != Stage::Sustain) run = static_cast<std::size_t>(std::min<std::uint64_t>(run, v.length - v.count));
+        const double length = static_cast<double>(v.length);
+        const double factor = v.factor;
+        const double sustain = v.sustain;
+        const double from = v.from;
+        const bool linear = v.curve == Curve::Linear;
+        std::size_t done = 0;
+        switch (v.stage) {
+            case Stage::Delay:
+                done = run_stage<T, Channels>(v, r, out, i, run, choke, [](std::uint64_t, double) { return 0.0; });
+                break;
+            case Stage::Attack:
+                done = run_stage<T, Channels>(v, r, out, i, run, choke,
+                                              [&](std::uint64_t c, double) { return static_cast<double>(c) / length; });
+                break;
+            case Stage::Hold:
+                done = run_stage<T, Channels>(v, r, out, i, run, choke, [](std::uint64_t, double) { return 1.0; });
+                break;
+            case Stage::Decay:
+                if (linear) {
+                    done = run_stage<T, Channels>(v, r, out, i, run, choke, [&](std::uint64_t c, double) {
+                        return 1.0 - (static_cast<double>(c) / factor) * (1.0 - sustain);
+                    });
+                } else {
+                    done = run_stage<T, Channels>(v, r, out, i, run, choke, [&](std::uint64_t c, double previous) {
+                        return c == 0 ? 1.0 : previous * factor;
+                    });
+                }
+                break;
+            case Stage::Sustain:
+                done = run_stage<T, Channels>(v, r, out, i, run, choke, [&](std::uint64_t, double) { return sustain; });
+                break;
+            case Stage::Release:
+                if (linear) {
+                    done = run_stage<T, Channels>(v, r, out, i, run, choke, [&](std::uint64_t c, double) {
+                        return from * (1.0 - static_cast<double>(c) / factor);
+                    });
+                } else {
+                    done = run_stage<T, Channels>(v, r, out, i, run, choke, [&](std::uint64_t c, double previous) {
+                        return c == 0 ? from : previous * factor;
+                    });
+                }
+                break;
+            case Stage::Done:
+                break;
+        }
+        i += done;
+        if (v.stage == Stage::Done) break;
+    }
 }
 
 }  // namespace
