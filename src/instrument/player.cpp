@@ -147,22 +147,16 @@ std::size_t run_stage(Voice& v, const Reading<T>& r, float* out, std::size_t i, 
     const auto loop_first = static_cast<std::int64_t>(r.loop_first);
     const auto loop_stop = static_cast<std::int64_t>(r.loop_stop);
     const auto last = static_cast<std::int64_t>(r.last);
+    // The read position that ends a stretch of plain frames: the loop's end
+    // while it repeats, else the data's end.
+    const double limit = r.loop ? r.loop_end : r.end;
     bool finished = false;
-    std::size_t k = 0;
     float* o = out + 2 * i;
-    for (; k < run; ++k, o += 2) {
-        double e = level(count, current);
-        current = e;
-        ++count;
-        if (choke_left) {
-            if (--choke_left == 0) {
-                finished = true;
-                break;
-            }
-            e *= static_cast<double>(choke_left) / static_cast<double>(choke);
-        }
-        // 0 <= pos < end here, so the signed conversion is exact (and
-        // cheaper than the unsigned one).
+
+    // One frame at level e: a 32-bit linear interpolation per channel, and
+    // gain * (level * y) added to each side. 0 <= pos < end, so the signed
+    // conversion is exact (and cheaper than the unsigned one).
+    const auto add = [&](double e) {
         const auto idx = static_cast<std::int64_t>(pos);
         std::int64_t next = idx + 1;
         if (r.loop && next == loop_stop) next = loop_first;  // across the loop seam
@@ -183,11 +177,39 @@ std::size_t run_stage(Voice& v, const Reading<T>& r, float* out, std::size_t i, 
             o[0] += gl * (lv * (frac * (l1 - l0) + l0));
             o[1] += gr * (lv * (frac * (r1 - r0) + r0));
         }
-        pos += inc;
+        o += 2;
+    };
+
+    std::size_t k = 0;
+    while (k < run) {
+        if (choke_left == 0 && pos < limit) {
+            // Plain frames: no fade, and the position below the limit.
+            for (; k < run && pos < limit; ++k) {
+                current = level(count, current);
+                ++count;
+                add(current);
+                pos += inc;
+            }
+        } else {
+            // One frame with everything checked: a choke fade, or a read
+            // position at or past the loop's end (a start beyond it).
+            double e = level(count, current);
+            current = e;
+            ++count;
+            if (choke_left) {
+                if (--choke_left == 0) {
+                    finished = true;
+                    break;
+                }
+                e *= static_cast<double>(choke_left) / static_cast<double>(choke);
+            }
+            add(e);
+            pos += inc;
+            ++k;
+        }
         if (r.loop && pos >= r.loop_end) pos = r.loop_start + std::fmod(pos - r.loop_start, r.loop_length);
         if (!(pos < r.end)) {
             finished = true;
-            ++k;
             break;
         }
     }
