@@ -1,6 +1,7 @@
 """The native player of sampled instruments (private to tamlor_song)."""
-from typing import Any, Sequence, SupportsFloat, SupportsIndex
+from typing import Any, Sequence, SupportsFloat, SupportsIndex, final
 
+@final
 class SampleData:
     """Recorded frames, mono or interleaved stereo, shared by every zone that plays them."""
 
@@ -22,6 +23,7 @@ class SampleData:
     def __copy__(self) -> SampleData: ...
     def __deepcopy__(self, memo: Any, /) -> SampleData: ...
 
+@final
 class Player:
     """Zones and their sounding voices, rendered into interleaved stereo."""
 

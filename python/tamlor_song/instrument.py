@@ -45,18 +45,18 @@ from __future__ import annotations
 
 import math
 import operator
-from typing import Any, Iterable, Iterator, Literal, Optional, SupportsIndex, Union
+from typing import Any, Iterable, Iterator, Literal, Optional, SupportsIndex, TypeAlias, Union
 
 import tamlor
 
 from . import _voices
 
-__all__ = ["Instrument", "Zone", "LoopMode", "Curve"]
+__all__ = ["Instrument", "Zone"]
 
 #: How a zone repeats its recording.
-LoopMode = Literal["none", "continuous", "until_release", "one_shot"]
+_LoopMode: TypeAlias = Union[Literal["none"], Literal["continuous"], Literal["until_release"], Literal["one_shot"]]
 #: How a zone's decay and release fall.
-Curve = Literal["linear", "decibels"]
+_Curve: TypeAlias = Union[Literal["linear"], Literal["decibels"]]
 
 _LOOPS: dict[str, int] = {"none": 0, "continuous": 1, "until_release": 2, "one_shot": 3}
 _CURVES: dict[str, int] = {"linear": 0, "decibels": 1}
@@ -163,10 +163,10 @@ class Zone:
     def __init__(self, sample: Any, *, sample_rate: Optional[int] = None, key_low: int = 0, key_high: int = 127,
                  velocity_low: int = 0, velocity_high: int = 127, root_key: Optional[int] = None,
                  tune_cents: float = 0.0, key_tracking: float = 100.0, level_db: float = 0.0, pan: float = 0.0,
-                 loop: Optional[LoopMode] = None, start: int = 0, end: Optional[int] = None,
+                 loop: Optional[_LoopMode] = None, start: int = 0, end: Optional[int] = None,
                  loop_start: Optional[int] = None, loop_end: Optional[int] = None, delay: float = 0.0,
                  attack: float = 0.0, hold: float = 0.0, decay: float = 0.0, sustain: float = 1.0,
-                 release: float = 0.0, curve: Curve = "linear", choke_group: int = 0, off_by: Optional[int] = None,
+                 release: float = 0.0, curve: _Curve = "linear", choke_group: int = 0, off_by: Optional[int] = None,
                  trigger: Literal["attack", "release"] = "attack", velocity_tracking: float = 100.0) -> None:
         data, rate, root, loop_points = _sample_data(sample)
         #: The recording, shared by every copy of the zone.
@@ -197,7 +197,7 @@ class Zone:
         if loop is None:
             loop = "continuous" if loop_end is not None and loop_start is not None else "none"
         #: How the recording repeats: "none", "continuous", "until_release" or "one_shot".
-        self.loop: LoopMode = loop
+        self.loop: _LoopMode = loop
         #: First frame played.
         self.start = _whole(start, "start", 0, frames)
         #: One past the last frame played (the recording's length by default).
@@ -215,7 +215,7 @@ class Zone:
         self.sustain = _number(sustain, "sustain")
         self.release = _seconds(release, "release")
         #: How decay and release fall: "linear" (amplitude) or "decibels".
-        self.curve: Curve = curve
+        self.curve: _Curve = curve
         #: A note of this zone silences sounding zones whose off_by is this group (0: none).
         self.choke_group = _whole(choke_group, "choke_group", 0, 2**32 - 1)
         #: The group whose new notes silence this zone (0: none; the zone's own group by default).

@@ -33,7 +33,7 @@ from typing import Any, Optional, Union
 import tamlor
 
 from . import _voices
-from .instrument import Instrument, LoopMode, Zone
+from .instrument import Instrument, _LoopMode, Zone
 
 __all__ = ["load_sfz"]
 
@@ -45,7 +45,7 @@ _INCLUDE = re.compile(r'^\s*#include\s+"([^"]+)"')
 _DEFINE = re.compile(r"^\s*#define\s+(\$[A-Za-z0-9_]+)\s+(.*?)\s*$")
 _BLOCK_COMMENT = re.compile(r"/\*.*?\*/", re.S)
 
-_LOOP_MODES: dict[str, LoopMode] = {"no_loop": "none", "one_shot": "one_shot", "loop_continuous": "continuous",
+_LOOP_MODES: dict[str, _LoopMode] = {"no_loop": "none", "one_shot": "one_shot", "loop_continuous": "continuous",
                "loop_sustain": "until_release"}
 # Opcodes with other spellings.
 _ALIASES = {"loopmode": "loop_mode", "loopstart": "loop_start", "loopend": "loop_end"}
@@ -252,7 +252,7 @@ class _Reader:
         start, end = frame(number("offset", 0)), frame(end_opcode + 1)
         mode = r.get("loop_mode")
         has_loop = "loop_start" in r or "loop_end" in r
-        loop: LoopMode
+        loop: _LoopMode
         if mode is None:
             loop = "continuous" if has_loop else "none"
         elif mode in _LOOP_MODES:

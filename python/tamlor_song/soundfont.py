@@ -37,7 +37,7 @@ import struct
 from typing import Any, Optional, Union
 
 from . import _voices
-from .instrument import Instrument, LoopMode, Zone
+from .instrument import Instrument, _LoopMode, Zone
 
 __all__ = ["SoundFont"]
 
@@ -353,7 +353,7 @@ class SoundFont:
         s, e = max(0, min(s, frames)), max(0, min(e, frames))
         ls, le = max(0, min(ls, e)), max(0, min(le, e))
         mode = gen(_SAMPLE_MODES) & 3
-        loop: LoopMode = "continuous" if mode == 1 else ("until_release" if mode == 3 else "none")
+        loop: _LoopMode = "continuous" if mode == 1 else ("until_release" if mode == 3 else "none")
         root = gen(_ROOT_KEY)
         if not 0 <= root <= 127:
             root = pitch if 0 <= pitch <= 127 else 60
@@ -378,7 +378,7 @@ class SoundFont:
             raise self._fail(f"a zone of sample {sample_id} ({_name(sname)!r}) cannot play: {exc}") from None
 
     def _make_zone(self, sample_id: int, sname: bytes, rate: int, keys: tuple[int, int], vels: tuple[int, int],
-                   root: int, tune: int, scale: int, attenuation: int, pan: float, loop: LoopMode, s: int, e: int,
+                   root: int, tune: int, scale: int, attenuation: int, pan: float, loop: _LoopMode, s: int, e: int,
                    ls: int, le: int, gen: Any, sustain_cb: int, group: int) -> Zone:
         return Zone(self._data, sample_rate=rate, key_low=keys[0], key_high=keys[1], velocity_low=vels[0],
                     velocity_high=vels[1], root_key=root, tune_cents=float(tune), key_tracking=float(scale),
