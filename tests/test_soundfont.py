@@ -263,3 +263,18 @@ def test_the_render_command_takes_a_soundfont_or_an_sfz(tmp_path):
     assert done.returncode == 1 and "not a SoundFont 2 file" in done.stderr and "Traceback" not in done.stderr
     done = run("-o", str(tmp_path / "x.wav"), "--soundfont", sf2, "--sfz", "x.sfz")
     assert done.returncode == 2
+
+
+def test_the_demo_plays_a_midi_file(tmp_path):
+    import pathlib
+    import subprocess
+    import sys
+    demo = pathlib.Path(__file__).resolve().parent.parent / "examples" / "demo.py"
+    midi, out = _midi_song(tmp_path), tmp_path / "demo.wav"
+    done = subprocess.run([sys.executable, str(demo), "--midi", midi, "--output", str(out)], capture_output=True,
+                          text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert "played with" in done.stdout and tamlor.AudioBuffer.read_wav(str(out)).frames > RATE
+    done = subprocess.run([sys.executable, str(demo), "--midi", str(tmp_path / "none.mid")], capture_output=True,
+                          text=True, timeout=300)
+    assert done.returncode == 1 and done.stderr.count("\n") == 1 and "none.mid" in done.stderr

@@ -306,12 +306,18 @@ class Instrument:
         return [z for z in self._zones if z.trigger == "attack" and z.key_low <= k <= z.key_high
                 and z.velocity_low <= v <= z.velocity_high]
 
-    def tail_seconds(self) -> float:
+    def tail_seconds(self, notes: Optional[Iterable[tuple[int, int]]] = None) -> float:
         """The longest a zone can sound after its key is released: its release
         time, or for a one-shot zone and a release zone the time its recording
-        plays at the lowest key it answers (when that is longer)."""
+        plays at the lowest key it answers (when that is longer). With `notes`,
+        (key, velocity) pairs, only the zones they play count."""
+        zones = self._zones
+        if notes is not None:
+            pairs = set(notes)
+            zones = [z for z in zones if any(z.key_low <= k <= z.key_high and z.velocity_low <= v <= z.velocity_high
+                                             for k, v in pairs)]
         longest = 0.0
-        for z in self._zones:
+        for z in zones:
             seconds = z.release
             if z.loop == "one_shot" or z.trigger == "release":
                 key = z.key_low if z.key_tracking >= 0 else z.key_high

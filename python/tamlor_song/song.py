@@ -662,12 +662,14 @@ class Song:
         for track in self._tracks:
             if any(p.stop_step() is None for p in track._patterns):
                 return None
-            end = self._last_off_frame(track.notes())
+            notes = track.notes()
+            end = self._last_off_frame(notes)
             if end is not None:
                 sampler = track._sampler
                 if isinstance(sampler, _voices.Player):
                     assert isinstance(track._instrument, Instrument)
-                    tail = math.ceil(track._instrument.tail_seconds() * self._rate) + 1
+                    played = {(n, v) for _, _, n, v in notes}
+                    tail = math.ceil(track._instrument.tail_seconds(played) * self._rate) + 1
                 else:
                     tail = _release_frames(sampler.envelope.release, self._rate)
                 last = max(last, end + tail)
