@@ -93,6 +93,11 @@ def _job(source: str, destination: str, sample_rate: int, encoding: str,
     return None
 
 
+def _failure(prog: str, source: str, error: str) -> str:
+    """The error line of a file: the reason names the file once."""
+    return f"{prog}: {error}" if error.startswith(f"{source}: ") else f"{prog}: {source}: {error}"
+
+
 class _Progress:
     """A one-line progress display on a terminal; silent elsewhere."""
 
@@ -200,7 +205,7 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
                 error = _job(source, target, args.sample_rate, args.encoding, bank)
                 if error is not None:
                     failed += 1
-                    progress.note(f"{prog}: {source}: {error}")
+                    progress.note(_failure(prog, source, error))
                 progress.step()
         else:
             with concurrent.futures.ProcessPoolExecutor(max_workers=min(jobs, len(work))) as pool:
@@ -212,7 +217,7 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
                         error = f"the rendering process failed ({type(exc).__name__})"
                     if error is not None:
                         failed += 1
-                        progress.note(f"{prog}: {futures[future]}: {error}")
+                        progress.note(_failure(prog, futures[future], error))
                     progress.step()
     finally:
         progress.close()

@@ -250,11 +250,12 @@ def _drum_kit() -> "tamlor.SampleMap":
 
 
 def _tone() -> "tamlor.SampleMap":
-    # One cycle of a 440 Hz sine at 44 kHz is exactly 100 frames: a loop
-    # with no seam, played at every pitch from its root, note 69.
-    cycle = tamlor.SineOscillator(440.0, 0.5, 44000).render_to_buffer(100)
-    sample = tamlor.AudioSample(cycle, 44000, 69)
-    sample.loop_start, sample.loop_end = 0, 100
+    # A cycle of a 440 Hz sine at 44 kHz is exactly 100 frames: 100 cycles
+    # make a loop with no seam (and few wraps), played at every pitch from
+    # its root, note 69.
+    cycles = tamlor.SineOscillator(440.0, 0.5, 44000).render_to_buffer(10_000)
+    sample = tamlor.AudioSample(cycles, 44000, 69)
+    sample.loop_start, sample.loop_end = 0, 10_000
     return tamlor.SampleMap.single_sample(sample)
 
 

@@ -801,6 +801,10 @@ class Song:
             "open": {key: (beat, handle) for key, (beat, _, handle) in self._open.items()},
         }
 
+    def __copy__(self) -> "Song":
+        # A song shares nothing with its copy (its mixer and samplers least of all).
+        return copy.deepcopy(self)
+
     def __setstate__(self, state: dict[str, Any]) -> None:
         fresh = Song(sample_rate=state["rate"])
         self.__dict__.update(fresh.__dict__)
