@@ -448,3 +448,44 @@ def test_songs_of_instruments_copy_and_pickle_mid_note_and_know_their_length():
     assert song.length_frames() == round(0.75 * RATE) + math.ceil(0.1 * RATE) + 1
     whole = np.frombuffer(make().render(song.length_frames() + 100), np.float32)
     assert whole[2 * (round(0.75 * RATE) + round(0.1 * RATE) + 2):].max() == 0.0
+
+
+def test_the_native_player_refuses_bad_arguments_and_reentry():
+    z = Zone(np.zeros(10, np.float32))
+    good = list(z._numbers())
+    table = [0.0] * 128
+    p = _voices.Player(RATE, 8)
+    for numbers, velocity_db in [(good[:-1], table), (good[:5] + [math.nan] + good[6:], table),
+                                 (good[:11] + [0, 11] + good[13:], table), (good[:10] + [9] + good[11:], table),
+                                 (good, table[:-1]), (good, [math.inf] * 128), (good, [math.nan] * 128)]:
+        with pytest.raises(ValueError):
+            p.add_zone(z.sample, numbers, velocity_db)
+    with pytest.raises(TypeError):
+        p.add_zone("data", good, table)  # type: ignore[arg-type]
+    assert p.zone_count == 0
+    for call in (lambda: p.note_on(128, 1), lambda: p.note_on(-1, 1), lambda: p.note_on(1, 2**70),
+                 lambda: p.note_off(-1), lambda: p.release_key(300), lambda: _voices.Player(0),
+                 lambda: _voices.SampleData([0.0] * 3, channels=2), lambda: _voices.SampleData([0.0], channels=3),
+                 lambda: _voices.SampleData.from_bytes(b"\0" * 3, 1, True)):
+        with pytest.raises((ValueError, TypeError, OverflowError)):
+            call()
+    assert p.note_off(12345) is False
+
+    class Sneaky:
+        def __float__(self) -> float:
+            p.note_on(60, 100)  # the player is busy adding the zone
+            return 0.0
+
+    with pytest.raises(RuntimeError, match="Already"):
+        p.add_zone(z.sample, good[:6] + [Sneaky()] + good[7:], table)
+    assert p.zone_count == 0 and p.active_voice_count() == 0
+
+
+def test_sample_data_pickles_as_its_values():
+    for data in (_voices.SampleData([0.25, -0.5, 1.0, 0.0], 2), _voices.SampleData.from_bytes(b"\x00\x40" * 3, 1, True)):
+        twin = pickle.loads(pickle.dumps(data))
+        assert (twin.frames, twin.channels) == (data.frames, data.channels)
+        a, b = Instrument([Zone(data, pan=-1.0)]).player(), Instrument([Zone(twin, pan=-1.0)]).player()
+        a.note_on(60, 127)
+        b.note_on(60, 127)
+        assert np.array_equal(render(a, 4), render(b, 4))
