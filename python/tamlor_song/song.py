@@ -29,7 +29,11 @@ What a song guarantees:
    pattern in their order in time).
 4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
    that contains its note and velocity, with one envelope and one voice limit
-   for the whole track; a note outside every zone is silent.
+   for the whole track; a note outside every zone is silent. A
+   `tamlor_song.Instrument` track plays every zone that contains the note and
+   velocity (layers), each with its own envelope, in stereo: the mixer's gain
+   and master gain apply to it, its pan is a balance (the far side turns
+   down), mute and solo as for any track.
 7. Notes keep their own length: a note's end releases only the voice its own
    start began, on every kind of track (plain notes, patterns, notes read
    from MIDI files), so two overlapping notes of one pitch each end at their
@@ -273,7 +277,7 @@ class Track:
 
     @property
     def instrument(self) -> _Instrument:
-        """The Sampler or SampleMap given to `Song.add_track`."""
+        """The Sampler, SampleMap or Instrument given to `Song.add_track`."""
         return self._instrument
 
     @property
@@ -857,7 +861,10 @@ class Song:
         `instrument` is a `tamlor.Sampler` (played as it is, with its own sample,
         envelope and voice limit; its sample rate must be the song's, and it may
         serve only one track) or a `tamlor.SampleMap` (the song builds one sampler
-        for the track that plays every zone). `envelope` and `max_voices`, when
+        for the track that plays every zone) or a `tamlor_song.Instrument` (a
+        player of its zones as they are when the track is made, rendering in
+        stereo; its zones carry their own envelopes, so `envelope` must be
+        None, and `max_voices` defaults to 64). `envelope` and `max_voices`, when
         given, set the track's envelope and voice limit (for a SampleMap they
         default to the Sampler's: an envelope of 0.005, 0.1, 0.8, 0.1 and 8
         voices). `gain` (0.0 to 2.0) and `pan` (-1.0 left to 1.0 right) set its
