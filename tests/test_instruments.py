@@ -482,7 +482,8 @@ def test_the_native_player_refuses_bad_arguments_and_reentry():
 
 
 def test_sample_data_pickles_as_its_values():
-    for data in (_voices.SampleData([0.25, -0.5, 1.0, 0.0], 2), _voices.SampleData.from_bytes(b"\x00\x40" * 3, 1, True)):
+    for data in (_voices.SampleData([0.25, -0.5, 1.0, 0.0], 2),
+                 _voices.SampleData.from_bytes(b"\x00\x40" * 3, 1, True)):
         twin = pickle.loads(pickle.dumps(data))
         assert (twin.frames, twin.channels) == (data.frames, data.channels)
         a, b = Instrument([Zone(data, pan=-1.0)]).player(), Instrument([Zone(twin, pan=-1.0)]).player()

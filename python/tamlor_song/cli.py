@@ -137,7 +137,8 @@ class _Progress:
 
 
 def _parser(prog: str) -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(prog=prog, description="Render MIDI files to WAV files with tamlor's built-in sounds.")
+    p = argparse.ArgumentParser(prog=prog, description="Render MIDI files to WAV files with tamlor's built-in "
+                                "sounds, a SoundFont or an SFZ instrument.")
     p.add_argument("inputs", nargs="+", metavar="IN.mid", help="MIDI files (format 0 or 1)")
     p.add_argument("-o", "--output", metavar="OUT.wav|DIR",
                    help="the WAV file to write (one input) or the folder to write into")
