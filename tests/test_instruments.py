@@ -188,6 +188,13 @@ def test_decibel_envelope_falls_a_hundred_db_per_stage_time():
     assert [round(db(g), 4) for g in got[5:13]] == [-20.0 - 10 * n for n in range(8)]
 
 
+def test_a_decibel_release_ends_once_the_voice_is_100_db_below_full_scale():
+    # At -40 dB the voice reaches -100 dBFS after 60 dB of release: 6 frames.
+    z = Zone(np.ones(1000, np.float32), sample_rate=10, pan=-1.0, level_db=-40.0, release=1.0, curve="decibels")
+    got = levels(z, 10, release_at=2)
+    assert got[2:9] == pytest.approx([0.01 * 10 ** (-n / 2) for n in range(6)] + [0.0], rel=1e-6)
+
+
 def test_a_release_during_the_attack_falls_from_where_the_note_got():
     got = levels(flat(attack=1.0, release=0.4), 8, release_at=3)
     assert got == pytest.approx([0, 0.1, 0.2, 0.2, 0.15, 0.1, 0.05, 0], abs=1e-7)

@@ -232,6 +232,14 @@ class Zone:
                 f"velocities={self.velocity_low}-{self.velocity_high}, root_key={self.root_key}, "
                 f"loop={self.loop!r})")
 
+    def __deepcopy__(self, memo: dict[int, Any]) -> "Zone":
+        # Every field is an immutable value and the recording never changes,
+        # so a copy of the fields is already a deep copy; the recording is
+        # shared, not duplicated.
+        twin = Zone.__new__(Zone)
+        twin.__dict__.update(self.__dict__)
+        return twin
+
     def _numbers(self) -> tuple[float, ...]:
         """The zone as the native player takes it, every field checked again
         (attributes may have been changed since the zone was made)."""

@@ -384,8 +384,14 @@ class SoundFont:
                     velocity_high=vels[1], root_key=root, tune_cents=float(tune), key_tracking=float(scale),
                     level_db=-attenuation / 10.0, pan=pan, loop=loop, start=s, end=e, loop_start=ls, loop_end=le,
                     delay=_time(gen(_DELAY)), attack=_time(gen(_ATTACK)), hold=_time(gen(_HOLD)),
-                    decay=_time(gen(_DECAY)), sustain=10.0 ** (-sustain_cb / 200.0), release=_time(gen(_RELEASE)),
+                    decay=_time(gen(_DECAY)), sustain=_sustain(sustain_cb), release=_time(gen(_RELEASE)),
                     curve="decibels", choke_group=group, off_by=group)
+
+
+def _sustain(cb: int) -> float:
+    """The sustain level of a volume envelope `cb` centibels below full: 100 dB
+    or more below is silence, and the note ends with its decay."""
+    return 0.0 if cb >= 1000 else 10.0 ** (-cb / 200.0)
 
 
 def _time(tc: int) -> float:

@@ -42,6 +42,12 @@ inline float at(const T* d, std::size_t i) {
     else return static_cast<float>(d[i]) * (1.0f / 32768.0f);
 }
 
+// The louder side's gain of a voice, in dB.
+double peak_db(const Voice& v) {
+    const double g = std::max(std::fabs(static_cast<double>(v.gain_left)), std::fabs(static_cast<double>(v.gain_right)));
+    return g > 0.0 ? 20.0 * std::log10(g) : -1000.0;
+}
+
 // Starts `stage`: its length in frames, and for a falling stage the factor
 // its formula needs (the full-fall length for a linear one, the per-frame
 // factor of 100 dB over that length for a decibel one).
@@ -60,8 +66,11 @@ void enter(Voice& v, Stage stage) {
                 v.length = v.decay_frames;
                 v.factor = d;
             } else {
-                // Falls 100 dB over the decay time; stops where it meets the sustain level.
-                const double drop = v.sustain > 0.0 ? std::min(100.0, -20.0 * std::log10(v.sustain)) : 100.0;
+                // Falls 100 dB over the decay time; stops where it meets the
+                // sustain level, or (a sustain of silence) where the voice is
+                // 100 dB below full scale.
+                const double drop = v.sustain > 0.0 ? std::min(100.0, -20.0 * std::log10(v.sustain))
+                                                    : 100.0 + std::min(0.0, peak_db(v));
                 v.length = static_cast<std::uint64_t>(std::ceil(d * drop / 100.0));
                 v.factor = std::pow(10.0, -5.0 / d);
             }
@@ -76,9 +85,11 @@ void enter(Voice& v, Stage stage) {
                 v.length = v.release_frames;
                 v.factor = r;
             } else {
-                // 100 dB per release time, down to 100 dB below full level.
-                const double from_db = 20.0 * std::log10(v.from);
-                v.length = from_db > -100.0 ? static_cast<std::uint64_t>(std::ceil(r * (100.0 + from_db) / 100.0)) : 0;
+                // 100 dB per release time, until the envelope is 100 dB below
+                // full level or the voice 100 dB below full scale, whichever
+                // comes first: nothing after that could show in any output.
+                const double drop = 100.0 + 20.0 * std::log10(v.from) + std::min(0.0, peak_db(v));
+                v.length = drop > 0.0 ? static_cast<std::uint64_t>(std::ceil(r * drop / 100.0)) : 0;
                 v.factor = std::pow(10.0, -5.0 / r);
             }
             break;
