@@ -30,8 +30,9 @@ How a zone sounds, exactly:
   and the release from wherever the note was to silence, either linearly in
   amplitude (``curve="linear"``, over the decay or release time) or
   linearly in decibels (``curve="decibels"``, 100 dB per decay or release
-  time, as sound banks define it). A sustain of 0 ends the note after the
-  decay.
+  time, as sound banks define it; such a fall ends 100 dB down, or sooner
+  once the voice is 100 dB below full scale, where nothing of it could show
+  in any output). A sustain of 0 ends the note after the decay.
 - Loop. ``"none"`` plays start to end once; ``"continuous"`` repeats the
   loop for as long as the note sounds; ``"until_release"`` repeats it while
   the key is held and then plays on to the end; ``"one_shot"`` plays start to
