@@ -70,6 +70,8 @@ def test_several_files_in_parallel_and_a_bad_one_among_them(tmp_path):
     assert done.stderr.strip() == (f"python -m tamlor_song render: {bad}: chunk length past the end of the "
                                    "file at byte 18")
     assert "Traceback" not in done.stderr
+    one = run("render", names[0], "-o", str(tmp_path / "new") + os.sep, "--sample-rate", "4000")
+    assert one.returncode == 0 and os.listdir(tmp_path / "new") == ["in0.wav"]
     missing = run("render", str(tmp_path / "nope.mid"), "-o", str(tmp_path / "x.wav"))
     assert missing.returncode == 1 and "No such file or directory" in missing.stderr
 

@@ -119,6 +119,16 @@ def test_length_frames_counts_the_release_tail_frame_by_frame():
         n = song.length_frames()
         out = left(song.render(n + 50))
         assert out[n - 1] != 0.0 and set(out[n:]) == {0.0}, release
+    # A pattern that plays once ends the song with its last step's release.
+    song, track = flat_song(0.05)
+    once = tamlor.Pattern(4)
+    once.loop_enabled = False
+    once.set_step(1, tamlor.Step(60, 127, 2))
+    once.set_step(3, tamlor.Step(62, 127, 1))
+    track.add_pattern(once, 0.5, start_beat=1)
+    n = song.length_frames()
+    out = left(song.render(n + 50))
+    assert n == song.frame_at(3.0) + 5 and out[n - 1] != 0.0 and set(out[n:]) == {0.0}
     song, track = flat_song()
     assert song.length_frames() == 0
     p = tamlor.Pattern(2)

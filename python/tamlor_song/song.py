@@ -34,11 +34,6 @@ What a song guarantees:
    velocity (layers), each with its own envelope, in stereo: the mixer's gain
    and master gain apply to it, its pan is a balance (the far side turns
    down), mute and solo as for any track.
-7. Notes keep their own length: a note's end releases only the voice its own
-   start began, on every kind of track (plain notes, patterns, notes read
-   from MIDI files), so two overlapping notes of one pitch each end at their
-   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
-   `note_off` releases every voice of the pitch.)
 5. Track gain, constant-power pan, mute and solo and the song's master gain
    are the mixer's; a change between two render calls applies from the next.
 6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
@@ -47,6 +42,11 @@ What a song guarantees:
    beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
    pattern steps shorter than a thousandth of a beat, which no piece needs and
    which would make frames or grid walks run away.
+7. Notes keep their own length: a note's end releases only the voice its own
+   start began, on every kind of track (plain notes, patterns, notes read
+   from MIDI files), so two overlapping notes of one pitch each end at their
+   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
+   `note_off` releases every voice of the pitch.)
 
 A note shorter than one frame at its place (its start and its stop fall on
 the same frame) is silent and releases nothing.
@@ -544,7 +544,8 @@ class Song:
         self._dirty = True
         self._due = 0
         # The notes started and not yet stopped, by (track, order, step): the
-        # beat of their note-off, its call and arguments. A tempo change can
+        # beat of their note-off, the call that releases a voice and the
+        # handle of the voice the note started. A tempo change can
         # move a note-off before the play position; it is then given at once.
         self._open: dict[tuple[int, int, int], tuple[float, Callable[[int], bool], int]] = {}
         self._late: list[_Event] = []
@@ -664,19 +665,27 @@ class Song:
         runs out before its release ends leaves silence up to that frame."""
         last = 0
         for track in self._tracks:
-            if any(p.stop_step() is None for p in track._patterns):
-                return None
-            notes = track.notes()
-            end = self._last_off_frame(notes)
-            if end is not None:
+            ends = []
+            for p in track._patterns:
+                stop = p.last_beat()
+                if stop is None:
+                    return None
+                if p.steps:
+                    ends.append(self._frame_of(stop))
+            plain = self._last_off_frame([(b, d, n, v) for _, b, d, n, v in track._notes])
+            if plain is not None:
+                ends.append(plain)
+            if ends:
                 sampler = track._sampler
                 if isinstance(sampler, _voices.Player):
+                    # The longest tail of the zones the track's notes play.
                     assert isinstance(track._instrument, Instrument)
-                    played = {(n, v) for _, _, n, v in notes}
+                    played = {(n, v) for _, _, _, n, v in track._notes}
+                    played.update((n, v) for p in track._patterns for n, v, _ in p.steps.values())
                     tail = math.ceil(track._instrument.tail_seconds(played) * self._rate) + 1
                 else:
                     tail = _release_frames(sampler.envelope.release, self._rate)
-                last = max(last, end + tail)
+                last = max(last, max(ends) + tail)
         return last + self._tail_frames()
 
     def _tail_frames(self) -> int:
