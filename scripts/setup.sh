@@ -42,6 +42,8 @@ source .venv/bin/activate
 
 # The Python tools, installed only when one of them is missing, so a second
 # run does not wait on the package index.
+# soundfile: the WAV reading benchmark compares against it, and the SFZ tests
+# read FLAC samples through it; mido: the MIDI benchmarks' peer.
 TOOLS=("scikit-build-core>=0.10" pytest hypothesis numpy mypy mido soundfile)
 if ! python - <<'PY' 2>/dev/null
 import importlib.util, sys

@@ -22,6 +22,7 @@ SECTIONS = {
     "Hearing it and keeping it": [],
     "Scores: MIDI files in and out": ["Piano 0 0 (0.5, 0.5, 67, 70)", "True", "b'\\x90<d' True",
                                       "['score-pool.wav']"],
+    "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
 }
 
 

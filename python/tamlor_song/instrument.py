@@ -44,6 +44,7 @@ How a zone sounds, exactly:
 """
 from __future__ import annotations
 
+import array
 import math
 import operator
 from typing import Any, Iterable, Iterator, Literal, Optional, SupportsIndex, TypeAlias, Union
@@ -128,10 +129,8 @@ def _sample_data(sample: Any) -> tuple["_voices.SampleData", Optional[int], Opti
         fmt = sample.format
         if fmt.channels not in (1, 2):
             raise ValueError(f"a zone plays mono or stereo sound, not {fmt.channels} channels")
-        try:
-            values: Any = memoryview(sample)  # type: ignore[arg-type]
-        except TypeError:
-            values = sample.to_list()
+        values = array.array("f", [0.0]) * len(sample)
+        sample.samples_into(values)
         return _voices.SampleData(values, fmt.channels), fmt.sample_rate, None, None
     shape = getattr(sample, "shape", None)
     channels = 1

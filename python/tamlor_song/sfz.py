@@ -25,6 +25,7 @@ naming it otherwise). A sample used by several regions is read once.
 """
 from __future__ import annotations
 
+import array
 import os
 import re
 import warnings
@@ -176,19 +177,19 @@ class _Reader:
         ext = os.path.splitext(path)[1].lower()
         if ext == ".wav":
             try:
-                buf = tamlor.AudioBuffer.read_wav(path)
+                frames, channels = tamlor.AudioBuffer.wav_shape(path)
+                if channels not in (1, 2):
+                    raise self.fail(f"the sample {name!r} has {channels} channels (1 or 2 play)")
+                # Straight from the file into one block of floats, no list between.
+                values = array.array("f", [0.0]) * (frames * channels)
+                rate = tamlor.AudioBuffer.read_wav_into(path, values)
             except OSError as exc:
                 raise self.fail(f"cannot read the sample {name!r}: {exc.strerror or exc}") from None
             except ValueError as exc:
+                if str(exc).startswith(self.path):
+                    raise
                 raise self.fail(f"the sample {name!r} is not a WAV file this library reads: {exc}") from None
-            fmt = buf.format
-            if fmt.channels not in (1, 2):
-                raise self.fail(f"the sample {name!r} has {fmt.channels} channels (1 or 2 play)")
-            try:
-                values: Any = memoryview(buf)  # type: ignore[arg-type]
-            except TypeError:
-                values = buf.to_list()
-            found = (_voices.SampleData(values, fmt.channels), fmt.sample_rate)
+            found = (_voices.SampleData(values, channels), rate)
         elif ext in (".flac", ".ogg", ".oga"):
             try:
                 import soundfile  # type: ignore[import-not-found, import-untyped, unused-ignore]
