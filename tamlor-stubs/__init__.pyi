@@ -1480,6 +1480,28 @@ class Sampler:
         array in turn, with a ``note_on`` between them, starts the note on an
         exact frame. A refused buffer changes nothing."""
 
+    def save_state(self, state: object | None = None) -> object:
+        """A snapshot of everything the sampler holds (its sounding voices
+        with their positions and envelope stages, envelope and voice limit),
+        as an opaque object for ``restore_state``: take one before a take you
+        may want to undo. Given a ``state`` this sampler saved before, it
+        overwrites that one (reusing its memory) and returns it. A state
+        cannot be inspected, copied or pickled."""
+
+    @staticmethod
+    def save_states(samplers: list[Sampler], states: list[object]) -> None:
+        """``samplers[i].save_state(states[i])`` for every ``i``, in one call:
+        how a band of samplers (a song's tracks) is saved before each block.
+        ``ValueError`` when the lists differ in length or a state belongs to
+        another sampler."""
+
+    def restore_state(self, state: object) -> None:
+        """Puts the sampler back exactly as it was when ``save_state()`` gave
+        ``state``, so it renders the same samples again; a state may be
+        restored many times. ``TypeError`` for anything else,
+        ``ValueError`` for a state saved from another sampler; either
+        changes nothing."""
+
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: samplers cannot be copied or pickled."""
 

@@ -497,3 +497,33 @@ def test_sample_data_pickles_as_its_values():
         a.note_on(60, 127)
         b.note_on(60, 127)
         assert np.array_equal(render(a, 4), render(b, 4))
+
+
+def test_a_failed_render_takes_back_the_instrument_tracks_too(monkeypatch):
+    def make() -> Song:
+        song = Song(bpm=120, sample_rate=RATE)
+        zone = Zone(sine(4000, 40.0), loop="continuous", loop_start=0, loop_end=4000, release=0.05)
+        t = song.add_track("a", Instrument([zone]))
+        t.add_notes([(0, 0.5, 60), (0.25, 0.5, 67), (0.6, 0.2, 72)])
+        song.add_track("b", tamlor.SampleMap()).add_note(0, 1, 40)
+        return song
+
+    song, twin = make(), make()
+    song.render(3000)
+    twin.render(3000)
+    import tamlor_song.song as module
+    real = module._voices.add_scaled
+    for size in (3000, 20_000):  # the block-like-the-last road, then the scheduling one
+        def failing(*args: object) -> None:
+            raise MemoryError("no room")
+
+        monkeypatch.setattr(module._voices, "add_scaled", failing)
+        with pytest.raises(MemoryError):
+            song.render(size)
+        monkeypatch.setattr(module._voices, "add_scaled", real)
+        assert song.frame == twin.frame
+        assert np.array_equal(np.frombuffer(song.render(size), np.float32),
+                              np.frombuffer(twin.render(size), np.float32))
+    song.seek(100)
+    twin.seek(100)
+    assert np.array_equal(np.frombuffer(song.render(5000), np.float32), np.frombuffer(twin.render(5000), np.float32))

@@ -18,11 +18,12 @@ SECTIONS = {
                      "AudioBuffer(frames=512, sample_rate=44100, channels=2)"],
     "Audio as arrays (NumPy)": ["(512, 2) True"],
     "Songs: `tamlor_song`": ["22050 205800 88200"],
+    "Taking a block back": ["True"],
     "Instruments: SoundFont and SFZ": ["2 1 True"],
     "Hearing it and keeping it": [],
+    "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
     "Scores: MIDI files in and out": ["Piano 0 0 (0.5, 0.5, 67, 70)", "True", "b'\\x90<d' True",
                                       "['score-pool.wav']"],
-    "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
 }
 
 
