@@ -47,7 +47,7 @@ from __future__ import annotations
 import array
 import math
 import operator
-from typing import Any, Iterable, Iterator, Literal, Optional, SupportsIndex, TypeAlias, Union
+from typing import Any, Iterable, Iterator, Literal, Optional, Sequence, SupportsIndex, TypeAlias, Union, cast
 
 import tamlor
 
@@ -74,7 +74,7 @@ def velocity_db(tracking: float) -> tuple[float, ...]:
     table = _VELOCITY_TABLES.get(tracking)
     if table is None:
         t = abs(tracking) / 100.0
-        values = []
+        values: list[float] = []
         for v in range(128):
             x = (v if tracking >= 0 else 127 - v) / 127.0
             gain = (1.0 - t) + t * x * x
@@ -138,11 +138,13 @@ def _sample_data(sample: Any) -> tuple["_voices.SampleData", Optional[int], Opti
         channels = int(shape[1])
         if channels not in (1, 2):
             raise ValueError(f"a zone plays mono or stereo sound: (frames, 1) or (frames, 2), not shape {tuple(shape)}")
-    elif isinstance(sample, (list, tuple)) and sample and isinstance(sample[0], (list, tuple)):
-        channels = len(sample[0])
-        if channels not in (1, 2):
-            raise ValueError(f"a zone plays mono or stereo sound, not frames of {channels} values")
-        sample = [x for frame in sample for x in frame]
+    elif isinstance(sample, (list, tuple)) and sample:
+        rows: Sequence[Any] = cast("Sequence[Any]", sample)
+        if isinstance(rows[0], (list, tuple)):
+            channels = len(cast("Sequence[Any]", rows[0]))
+            if channels not in (1, 2):
+                raise ValueError(f"a zone plays mono or stereo sound, not frames of {channels} values")
+            sample = [x for frame in rows for x in cast("Sequence[Any]", frame)]
     return _voices.SampleData(sample, channels), None, None, None
 
 

@@ -29,7 +29,7 @@ import array
 import os
 import re
 import warnings
-from typing import Any, Optional, Union
+from typing import Optional, Union
 
 import tamlor
 

@@ -709,7 +709,7 @@ class Song:
         runs out before its release ends leaves silence up to that frame."""
         last = 0
         for track in self._tracks:
-            ends = []
+            ends: list[int] = []
             for p in track._patterns:
                 stop = p.last_beat()
                 if stop is None:
@@ -886,8 +886,8 @@ class Song:
             track._notes = list(t["notes"])
             track._patterns = list(t["patterns"])
             track._channel, track._program = t["channel"], t["program"]
-        self._open = {key: (beat, self._tracks[key[0]]._release, handle)
-                      for key, (beat, handle) in state["open"].items()}
+        releases: list[Callable[[int], bool]] = [track._release for track in self._tracks]
+        self._open = {key: (beat, releases[key[0]], handle) for key, (beat, handle) in state["open"].items()}
         self._frame = state["frame"]
         self._changed()
 

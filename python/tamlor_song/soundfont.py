@@ -167,7 +167,7 @@ class SoundFont:
             raise self._fail("missing the 'smpl' chunk")
         offset, length = smpl
         self._frames = length // 2
-        for i, (name, start, end, loop_start, loop_end, rate, *_rest) in enumerate(self._shdr[:-1]):
+        for i, (name, start, end, *_rest) in enumerate(self._shdr[:-1]):
             if not start <= end <= self._frames:
                 raise self._fail(f"sample {i} ({_name(name)!r}) points past the sample data "
                                  f"(frames {start} to {end} of {self._frames})")
@@ -291,7 +291,7 @@ class SoundFont:
         return self.instrument(first[1], first[0])
 
     def _build(self, preset: int) -> Instrument:
-        name, program, bank, bag, *_ = self._phdr[preset]
+        name, _program, _bank, bag, *_ = self._phdr[preset]
         next_bag = self._phdr[preset + 1][3]
         p_global, p_zones = self._zones(self._pbag, self._pgen, bag, next_bag, _INSTRUMENT)
         zones: list[Zone] = []
