@@ -83,17 +83,17 @@ DRUM_CHANNEL = 9
 def _read_source(source: _Source) -> tuple[bytes, str]:
     """The bytes of `source` and the name errors give it."""
     if isinstance(source, (str, os.PathLike)):
-        path: str = str(os.fspath(cast("str | os.PathLike[str]", source)))
+        path = os.fspath(cast("str | os.PathLike[str]", source))
         with open(path, "rb") as f:
             return f.read(), path
     if isinstance(source, (bytes, bytearray, memoryview)):
         return bytes(cast("bytes | bytearray | memoryview[int]", source)), "<bytes>"
     read = getattr(source, "read", None)
     if callable(read):
-        data = read()
+        data: Any = read()
         if not isinstance(data, (bytes, bytearray, memoryview)):
             raise TypeError(f"the file object gave {type(data).__name__}, not bytes: open it in binary mode")
-        name = getattr(source, "name", None)
+        name: Any = getattr(source, "name", None)
         return bytes(cast("bytes | bytearray | memoryview[int]", data)), name if isinstance(name, str) else "<file>"
     raise TypeError(f"source must be a path, bytes or a binary file object, not {type(source).__name__}")
 
