@@ -1,5 +1,8 @@
 import os
 import signal
+import subprocess
+import sys
+import textwrap
 import time
 
 import pytest
@@ -85,3 +88,18 @@ def many_voice_sampler(voices=100_000):
     for i in range(voices):
         s.note_on(40 + i % 40, 1 + i % 120)
     return s
+
+
+def run_child(code, timeout=120):
+    """Runs `code` (dedented) in a fresh interpreter, for cases that change
+    the process (resource limits, another user); its output, after checking
+    that it exited 0."""
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=timeout)
+    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr}"
+    return proc.stdout
+
+
+def left_behind(folder, *expected):
+    """Names in `folder` other than the expected ones (temporary files)."""
+    return sorted(set(os.listdir(folder)) - set(expected))

@@ -4,13 +4,16 @@ bytes that exercise it."""
 import io
 import os
 import pickle
+import stat
 import struct
+import threading
 import time
 
 import pytest
 
 import tamlor
 import tamlor_song
+from conftest import left_behind, run_child
 
 RATE = 1000
 FLAT = tamlor.Envelope(0.0, 0.0, 1.0, 0.0)
@@ -279,6 +282,84 @@ def test_write_midi_refuses_a_pattern_without_end_and_bad_arguments(tmp_path):
             tamlor_song.Song().write_midi(target, ticks_per_beat=bad)
     with pytest.raises(TypeError):
         tamlor_song.Song().write_midi(42)
+
+
+def song_of(notes):
+    song = tamlor_song.Song()
+    song.add_track("lead", tamlor.SampleMap()).add_notes([(i * 0.25, 0.25, 60 + i % 12, 100) for i in range(notes)])
+    return song
+
+
+def test_a_failing_midi_write_leaves_the_file_and_its_link_and_nothing_else(tmp_path):
+    # A file size limit makes the write fail part way: what was there stays
+    # byte for byte, the link stays a link, no temporary file is left.
+    out = run_child(f"""
+        import os, resource, signal, tamlor, tamlor_song
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        folder = {str(tmp_path)!r}
+        target, link = os.path.join(folder, "take.mid"), os.path.join(folder, "link.mid")
+        song = tamlor_song.Song()
+        song.add_track("lead", tamlor.SampleMap()).add_notes([(i / 4, 0.25, 60, 100) for i in range(20_000)])
+        small = tamlor_song.Song()
+        small.add_track("lead", tamlor.SampleMap()).add_note(0, 1, 60)
+        small.write_midi(target)
+        before = open(target, "rb").read()
+        os.symlink("take.mid", link)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (20_000, 20_000))
+        for path in (target, link, os.path.join(folder, "new.mid")):
+            try:
+                song.write_midi(path)
+            except OSError as e:
+                assert e.filename == path, e
+            else:
+                raise AssertionError("the write did not fail")
+        assert open(target, "rb").read() == before
+        assert os.readlink(link) == "take.mid"
+        print(sorted(os.listdir(folder)))
+    """)
+    assert out.strip() == "['link.mid', 'take.mid']"
+
+
+def test_write_midi_replaces_files_through_links_and_writes_devices_in_place(tmp_path):
+    song = song_of(8)
+    expected = io.BytesIO()
+    song.write_midi(expected)
+    (tmp_path / "real").mkdir()
+    target = tmp_path / "real" / "take.mid"
+    target.write_bytes(b"old")
+    os.chmod(target, 0o640)
+    (tmp_path / "link.mid").symlink_to(target)
+    song.write_midi(tmp_path / "link.mid")
+    assert target.read_bytes() == expected.getvalue() and (tmp_path / "link.mid").is_symlink()
+    assert stat.S_IMODE(os.stat(target).st_mode) == 0o640
+    song.write_midi(str(target))
+    assert target.read_bytes() == expected.getvalue()
+    assert left_behind(tmp_path / "real", "take.mid") == []
+    song.write_midi("/dev/null")
+    with pytest.raises(OSError) as info:
+        song_of(40_000).write_midi("/dev/full")
+    assert info.value.filename == "/dev/full"
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode) and stat.S_ISCHR(os.stat("/dev/full").st_mode)
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
+    reader.start()
+    song.write_midi(fifo)
+    reader.join(10)
+    assert got == [expected.getvalue()] and stat.S_ISFIFO(os.stat(fifo).st_mode)
+    assert left_behind(tmp_path, "real", "link.mid", "pipe") == []
+
+
+def test_midi_writes_that_cannot_start_leave_nothing(tmp_path):
+    song = song_of(1)
+    with pytest.raises(FileNotFoundError):
+        song.write_midi(tmp_path / "missing" / "a.mid")
+    with pytest.raises(IsADirectoryError):
+        song.write_midi(tmp_path)
+    with pytest.raises(FileNotFoundError):
+        song.write_midi("")
+    assert os.listdir(tmp_path) == []
 
 
 MESSAGES = [

@@ -8,10 +8,7 @@ import pathlib
 import resource
 import stat
 import struct
-import subprocess
-import sys
 import tempfile
-import textwrap
 import threading
 import time
 
@@ -19,18 +16,11 @@ import numpy as np
 import pytest
 
 import tamlor
-from conftest import interrupted_within
+from conftest import interrupted_within, left_behind, run_child
 
 AudioBuffer = tamlor.AudioBuffer
 write_wav, read_wav = AudioBuffer.write_wav, AudioBuffer.read_wav
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
-
-
-def run_child(code, timeout=120):
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout)
-    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr}"
-    return proc.stdout
 
 
 def riff(*chunks, claimed=None):
@@ -45,11 +35,6 @@ def riff(*chunks, claimed=None):
 def fmt(tag=1, channels=2, rate=8000, bits=16):
     block = channels * bits // 8
     return b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * block, block, bits)
-
-
-def left_behind(folder, *expected):
-    """Names in `folder` other than the expected ones (temporary files)."""
-    return sorted(set(os.listdir(folder)) - set(expected))
 
 
 # ---------------------------------------------------------------------------

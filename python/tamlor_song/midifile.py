@@ -54,8 +54,6 @@ from __future__ import annotations
 
 import copy
 import os
-import stat
-import tempfile
 from typing import Any, Callable, Optional, Protocol, Union
 
 import tamlor
@@ -164,45 +162,12 @@ def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], tic
         tracks.append((track.name, channel, -1 if program is None else program, track.notes()))
     data = _smf.write(song.tempo_map, tracks, ticks_per_beat)
     if isinstance(destination, (str, os.PathLike)):
-        write_file(os.fspath(destination), data)
+        _smf.save(destination, data)
         return
     write = getattr(destination, "write", None)
     if not callable(write):
         raise TypeError(f"destination must be a path or a binary file object, not {type(destination).__name__}")
     write(data)
-
-
-def write_file(path: str, data: bytes) -> None:
-    """Writes `data` to `path` so that a reader never sees half a file and a
-    failed write leaves what was there: a regular file (or the one a link
-    points to) is replaced by a complete new one; anything else (a device, a
-    pipe) is written in place."""
-    target = os.path.realpath(path)
-    try:
-        mode: Optional[int] = os.stat(target).st_mode
-    except FileNotFoundError:
-        mode = None
-    if mode is not None and not stat.S_ISREG(mode):
-        with open(target, "wb") as f:
-            f.write(data)
-        return
-    folder = os.path.dirname(target) or "."
-    fd, temp = tempfile.mkstemp(dir=folder, prefix=".tamlor-", suffix=".part")
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-            f.flush()
-            os.fsync(f.fileno())
-        umask = os.umask(0)
-        os.umask(umask)
-        os.chmod(temp, stat.S_IMODE(mode) if mode is not None else 0o666 & ~umask)
-        os.replace(temp, target)
-    except BaseException:
-        try:
-            os.unlink(temp)
-        except OSError:
-            pass
-        raise
 
 
 # -- the built-in sounds ------------------------------------------------------
