@@ -9,6 +9,7 @@ import struct
 import threading
 import time
 
+import numpy as np
 import pytest
 
 import tamlor
@@ -282,6 +283,9 @@ def test_write_midi_refuses_a_pattern_without_end_and_bad_arguments(tmp_path):
             tamlor_song.Song().write_midi(target, ticks_per_beat=bad)
     with pytest.raises(TypeError):
         tamlor_song.Song().write_midi(42)
+    # Any integer type gives the ticks, bool excepted.
+    tamlor_song.Song().write_midi(target, ticks_per_beat=np.int16(96))
+    assert target.read_bytes()[12:14] == b"\x00\x60"
 
 
 def song_of(notes):

@@ -59,7 +59,7 @@ from typing import Any, Callable, Optional, Protocol, Union
 import tamlor
 
 from . import _smf
-from .song import Song
+from .song import Song, _integer
 
 __all__ = ["read_midi", "write_midi", "InstrumentSource"]
 
@@ -146,10 +146,9 @@ def read_midi(source: _Source, sample_rate: int = 44100,
 def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], ticks_per_beat: int = 480) -> None:
     """Writes `song` as a format 1 Standard MIDI File to `destination` (a path,
     replaced only once the whole file is written, or a binary file object)."""
-    if isinstance(ticks_per_beat, bool) or not isinstance(ticks_per_beat, int):
-        raise TypeError(f"ticks_per_beat must be an integer, not {type(ticks_per_beat).__name__}")
-    if not 1 <= ticks_per_beat <= 0x7FFF:
-        raise ValueError(f"ticks_per_beat must be 1 to 32767 (got {ticks_per_beat})")
+    tpb = _integer(ticks_per_beat, "ticks_per_beat")
+    if not 1 <= tpb <= 0x7FFF:
+        raise ValueError(f"ticks_per_beat must be 1 to 32767 (got {tpb})")
     free = [c for c in range(16) if c != DRUM_CHANNEL]
     given = 0
     tracks = []
@@ -160,7 +159,7 @@ def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], tic
             given += 1
         program = track.program
         tracks.append((track.name, channel, -1 if program is None else program, track.notes()))
-    data = _smf.write(song.tempo_map, tracks, ticks_per_beat)
+    data = _smf.write(song.tempo_map, tracks, tpb)
     if isinstance(destination, (str, os.PathLike)):
         _smf.save(destination, data)
         return
