@@ -21,7 +21,7 @@ import concurrent.futures
 import os
 import sys
 import time
-from typing import Any, Optional, Sequence, TextIO
+from typing import Any, Optional, Sequence, TextIO, cast
 
 from .song import Song
 
@@ -39,11 +39,11 @@ def render_file(source: Any, destination: Any, sample_rate: int = 44100, encodin
     path written."""
     if encoding not in ENCODINGS:
         raise ValueError(f"encoding must be one of {', '.join(ENCODINGS)} (got {encoding!r})")
-    target = str(os.fspath(destination))
+    target: str = str(os.fspath(cast("str | os.PathLike[str]", destination)))
     if os.path.isdir(target):
         if not isinstance(source, (str, os.PathLike)):
             raise ValueError("a destination folder needs a source path to name the file after")
-        stem = os.path.splitext(os.path.basename(os.fspath(source)))[0]
+        stem: str = os.path.splitext(os.path.basename(str(os.fspath(cast("str | os.PathLike[str]", source)))))[0]
         target = os.path.join(target, stem + ".wav")
     song = Song.from_midi(source, sample_rate=sample_rate, instruments=instruments)
     song.write_wav(target, encoding=encoding)
@@ -147,7 +147,7 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
     targets = _targets(p, args.inputs, args.output)
     if targets and targets[0] != args.output:  # into a folder, made if missing
         try:
-            os.makedirs(args.output, exist_ok=True)
+            os.makedirs(cast(str, args.output), exist_ok=True)
         except OSError as exc:
             stderr.write(f"{prog}: cannot make the folder {args.output}: {exc.strerror}\n")
             return 1

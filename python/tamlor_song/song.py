@@ -677,7 +677,7 @@ class Song:
         runs out before its release ends leaves silence up to that frame."""
         last = 0
         for track in self._tracks:
-            ends = []
+            ends: list[int] = []
             for p in track._patterns:
                 stop = p.last_beat()
                 if stop is None:
@@ -789,7 +789,7 @@ class Song:
     def __getstate__(self) -> dict[str, Any]:
         """The song as plain values: pickle and copy.deepcopy use it, so a copy
         renders the same bits as the original from the same position on."""
-        tracks = []
+        tracks: list[dict[str, Any]] = []
         for track in self._tracks:
             sampler = track._sampler
             tracks.append({
@@ -826,8 +826,8 @@ class Song:
             track._notes = list(t["notes"])
             track._patterns = list(t["patterns"])
             track._channel, track._program = t["channel"], t["program"]
-        self._open = {key: (beat, self._tracks[key[0]]._release, handle)
-                      for key, (beat, handle) in state["open"].items()}
+        opened: dict[tuple[int, int, int], tuple[float, int]] = state["open"]
+        self._open = {key: (beat, self._tracks[key[0]]._release, handle) for key, (beat, handle) in opened.items()}
         self._frame = state["frame"]
         self._changed()
 
