@@ -161,7 +161,7 @@ def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], tic
         tracks.append((track.name, channel, -1 if program is None else program, track.notes()))
     data = _smf.write(song.tempo_map, tracks, tpb)
     if isinstance(destination, (str, os.PathLike)):
-        _smf.save(destination, data)
+        _smf.save(cast("str | os.PathLike[str]", destination), data)
         return
     write = getattr(destination, "write", None)
     if not callable(write):
