@@ -346,6 +346,12 @@ def test_midi_writes_that_cannot_start_leave_nothing(tmp_path):
         song.write_midi(tmp_path)
     with pytest.raises(FileNotFoundError):
         song.write_midi("")
+    # The native writer checks both arguments before it opens anything.
+    from tamlor_song import _smf
+    with pytest.raises(TypeError):
+        _smf.save(tmp_path / "a.mid", "text")
+    with pytest.raises(TypeError):
+        _smf.save(3, b"MThd")
     assert os.listdir(tmp_path) == []
 
 
