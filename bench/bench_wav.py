@@ -13,7 +13,6 @@ import functools
 import pathlib
 import sys
 import tempfile
-import time
 from typing import Any, Callable, Optional
 
 sys.modules["numpy"] = None  # type: ignore[assignment]  # any import of NumPy now fails
@@ -23,19 +22,19 @@ sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "examples"))
 
 import tamlor  # noqa: E402
-from common import Row, report  # noqa: E402
+from common import Row, report, seconds  # noqa: E402
 import demo  # noqa: E402
 
 BARS = 48
 LIMIT = 0.10
 
 
-def seconds(fn: Callable[[], Any], path: Optional[pathlib.Path] = None) -> float:
+def fresh(fn: Callable[[], Any], path: Optional[pathlib.Path] = None) -> float:
+    """Seconds `fn` takes to write a new file at `path` (the old one is
+    removed first, untimed)."""
     if path is not None and path.exists():
-        path.unlink()  # a new file each time; removing the old one is not timed
-    start = time.perf_counter()
-    fn()
-    return time.perf_counter() - start
+        path.unlink()
+    return seconds(fn)
 
 
 def main(rounds: int = 7) -> list[str]:
@@ -62,7 +61,7 @@ def main(rounds: int = 7) -> list[str]:
         best = [float("inf")] * len(calls)
         for _ in range(rounds):
             for i, (call, target) in enumerate(calls):
-                best[i] = min(best[i], seconds(call, target))
+                best[i] = min(best[i], fresh(call, target))
     rows: list[Row] = [(names[0], best[0], None)]
     rows += [(n, t, LIMIT if "array" in n else None) for n, t in zip(names[1:], best[1:])]
     return report("WAV writing against rendering (share of the render)", rows, names[0])

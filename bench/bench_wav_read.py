@@ -13,24 +13,17 @@ from __future__ import annotations
 import pathlib
 import sys
 import tempfile
-import time
-from typing import Any, Callable
+from typing import Any
 
 import numpy as np
 
 import common  # noqa: F401  (one BLAS thread)
-from common import PairRow, report_pairs
+from common import PairRow, report_pairs, seconds
 import tamlor
 
 RATE = 44100
 SECONDS = 60
 LIMIT = 1.5
-
-
-def seconds(call: Callable[[], Any]) -> float:
-    start = time.perf_counter()
-    call()
-    return time.perf_counter() - start
 
 
 def direct(path: pathlib.Path) -> np.ndarray[Any, np.dtype[np.float32]]:

@@ -1,8 +1,9 @@
 """Shared timing helpers for the benchmarks: every figure is a ratio to a
 baseline measured in the same run, so machines and loads compare."""
 import os
+import time
 import timeit
-from typing import Any, Optional, Sequence
+from typing import Any, Callable, Optional, Sequence
 
 # One line of a report: name, seconds per call, and the largest ratio to the
 # baseline allowed (None: no limit).
@@ -15,6 +16,14 @@ PairRow = tuple[str, float, float, Optional[float]]
 for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS", "BLIS_NUM_THREADS",
              "VECLIB_MAXIMUM_THREADS", "NUMEXPR_NUM_THREADS"):
     os.environ[_var] = "1"
+
+
+def seconds(call: Callable[[], Any]) -> float:
+    """Seconds one call of `call` takes (for calls too long to repeat by the
+    thousand, timed once per round by the caller)."""
+    start = time.perf_counter()
+    call()
+    return time.perf_counter() - start
 
 
 def per_call(stmt: str, setup: str = "pass", globals: Optional[dict[str, Any]] = None, number: int = 200_000,

@@ -1,5 +1,8 @@
 import os
 import signal
+import subprocess
+import sys
+import textwrap
 import time
 
 import pytest
@@ -85,3 +88,50 @@ def many_voice_sampler(voices=100_000):
     for i in range(voices):
         s.note_on(40 + i % 40, 1 + i % 120)
     return s
+
+
+def run_child(code, timeout=120):
+    """Runs `code` (dedented) in a fresh interpreter, for cases that change
+    the process (resource limits, another user); its output, after checking
+    that it exited 0."""
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=timeout)
+    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr}"
+    return proc.stdout
+
+
+def left_behind(folder, *expected):
+    """Names in `folder` other than the expected ones (temporary files)."""
+    return sorted(set(os.listdir(folder)) - set(expected))
+
+
+def check_failing_writes(folder, suffix, setup, limit):
+    """Checks, in a child process with a file size limit of `limit` bytes,
+    that writes failing part way leave what was there: `setup` (code) defines
+    `small(path)`, a write within the limit, and `writes`, calls `(path)`
+    that go past it. Each must raise OSError naming the path, for an existing
+    file, a link to it and a new file; the file stays byte for byte, the link
+    stays a link, and no other name is left in `folder`."""
+    out = run_child(f"""
+        import os, resource, signal, tamlor, tamlor_song
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        folder = {str(folder)!r}
+        target, link = os.path.join(folder, "take{suffix}"), os.path.join(folder, "link{suffix}")
+{textwrap.indent(textwrap.dedent(setup), " " * 8)}
+        small(target)
+        before = open(target, "rb").read()
+        os.symlink("take{suffix}", link)
+        resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, {limit}))
+        for path in (target, link, os.path.join(folder, "new{suffix}")):
+            for write in writes:
+                try:
+                    write(path)
+                except OSError as e:
+                    assert e.filename == path, e
+                else:
+                    raise AssertionError("the write did not fail")
+        assert open(target, "rb").read() == before
+        assert os.readlink(link) == "take{suffix}"
+        print(sorted(os.listdir(folder)))
+    """)
+    assert out.strip() == f"['link{suffix}', 'take{suffix}']"

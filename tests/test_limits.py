@@ -2,25 +2,16 @@
 reservation trusts a length a state or a sequence merely claims. The cases
 that would allocate run in a child process under an address-space limit."""
 import os
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
 import tamlor
+from conftest import run_child
 
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 # The sanitizer ends the process where a C++ allocation fails, so sizes that
 # are really asked of the allocator are tried only without it.
 ALLOCATES = pytest.mark.skipif(SANITIZED, reason="a failed C++ allocation aborts under the sanitizers")
-
-
-def run_child(code, timeout=120):
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout)
-    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr}"
-    return proc.stdout
 
 
 @pytest.mark.parametrize("call,message", [

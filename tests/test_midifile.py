@@ -4,13 +4,17 @@ bytes that exercise it."""
 import io
 import os
 import pickle
+import stat
 import struct
+import threading
 import time
 
+import numpy as np
 import pytest
 
 import tamlor
 import tamlor_song
+from conftest import check_failing_writes, left_behind
 
 RATE = 1000
 FLAT = tamlor.Envelope(0.0, 0.0, 1.0, 0.0)
@@ -279,6 +283,76 @@ def test_write_midi_refuses_a_pattern_without_end_and_bad_arguments(tmp_path):
             tamlor_song.Song().write_midi(target, ticks_per_beat=bad)
     with pytest.raises(TypeError):
         tamlor_song.Song().write_midi(42)
+    # Any integer type gives the ticks, bool excepted.
+    tamlor_song.Song().write_midi(target, ticks_per_beat=np.int16(96))
+    assert target.read_bytes()[12:14] == b"\x00\x60"
+
+
+def song_of(notes):
+    song = tamlor_song.Song()
+    song.add_track("lead", tamlor.SampleMap()).add_notes([(i * 0.25, 0.25, 60 + i % 12, 100) for i in range(notes)])
+    return song
+
+
+def test_a_failing_midi_write_leaves_the_file_and_its_link_and_nothing_else(tmp_path):
+    # A file size limit makes the write fail part way: what was there stays
+    # byte for byte, the link stays a link, no temporary file is left.
+    check_failing_writes(tmp_path, ".mid", """
+        song = tamlor_song.Song()
+        song.add_track("lead", tamlor.SampleMap()).add_notes([(i / 4, 0.25, 60, 100) for i in range(20_000)])
+        little = tamlor_song.Song()
+        little.add_track("lead", tamlor.SampleMap()).add_note(0, 1, 60)
+        small = little.write_midi
+        writes = [song.write_midi]
+    """, 20_000)
+
+
+def test_write_midi_replaces_files_through_links_and_writes_devices_in_place(tmp_path):
+    song = song_of(8)
+    expected = io.BytesIO()
+    song.write_midi(expected)
+    (tmp_path / "real").mkdir()
+    target = tmp_path / "real" / "take.mid"
+    target.write_bytes(b"old")
+    os.chmod(target, 0o640)
+    (tmp_path / "link.mid").symlink_to(target)
+    song.write_midi(tmp_path / "link.mid")
+    assert target.read_bytes() == expected.getvalue() and (tmp_path / "link.mid").is_symlink()
+    assert stat.S_IMODE(os.stat(target).st_mode) == 0o640
+    song.write_midi(str(target))
+    assert target.read_bytes() == expected.getvalue()
+    assert left_behind(tmp_path / "real", "take.mid") == []
+    song.write_midi("/dev/null")
+    with pytest.raises(OSError) as info:
+        song_of(40_000).write_midi("/dev/full")
+    assert info.value.filename == "/dev/full"
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode) and stat.S_ISCHR(os.stat("/dev/full").st_mode)
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
+    reader.start()
+    song.write_midi(fifo)
+    reader.join(10)
+    assert got == [expected.getvalue()] and stat.S_ISFIFO(os.stat(fifo).st_mode)
+    assert left_behind(tmp_path, "real", "link.mid", "pipe") == []
+
+
+def test_midi_writes_that_cannot_start_leave_nothing(tmp_path):
+    song = song_of(1)
+    with pytest.raises(FileNotFoundError):
+        song.write_midi(tmp_path / "missing" / "a.mid")
+    with pytest.raises(IsADirectoryError):
+        song.write_midi(tmp_path)
+    with pytest.raises(FileNotFoundError):
+        song.write_midi("")
+    # The native writer checks both arguments before it opens anything.
+    from tamlor_song import _smf
+    with pytest.raises(TypeError):
+        _smf.save(tmp_path / "a.mid", "text")
+    with pytest.raises(TypeError):
+        _smf.save(3, b"MThd")
+    assert os.listdir(tmp_path) == []
 
 
 MESSAGES = [

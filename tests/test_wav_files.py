@@ -8,10 +8,7 @@ import pathlib
 import resource
 import stat
 import struct
-import subprocess
-import sys
 import tempfile
-import textwrap
 import threading
 import time
 
@@ -19,18 +16,11 @@ import numpy as np
 import pytest
 
 import tamlor
-from conftest import interrupted_within
+from conftest import check_failing_writes, interrupted_within, left_behind, run_child
 
 AudioBuffer = tamlor.AudioBuffer
 write_wav, read_wav = AudioBuffer.write_wav, AudioBuffer.read_wav
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
-
-
-def run_child(code, timeout=120):
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout)
-    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr}"
-    return proc.stdout
 
 
 def riff(*chunks, claimed=None):
@@ -45,11 +35,6 @@ def riff(*chunks, claimed=None):
 def fmt(tag=1, channels=2, rate=8000, bits=16):
     block = channels * bits // 8
     return b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * block, block, bits)
-
-
-def left_behind(folder, *expected):
-    """Names in `folder` other than the expected ones (temporary files)."""
-    return sorted(set(os.listdir(folder)) - set(expected))
 
 
 # ---------------------------------------------------------------------------
@@ -69,28 +54,12 @@ class TestWriting:
     def test_a_failing_write_leaves_an_existing_file_and_its_link_untouched(self, tmp_path):
         # A file size limit makes the write fail part way; what was there
         # stays byte for byte, the link stays a link, nothing is left over.
-        out = run_child(f"""
-            import os, resource, signal, tamlor
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            folder = {str(tmp_path)!r}
-            target, link = os.path.join(folder, "take.wav"), os.path.join(folder, "link.wav")
-            tamlor.AudioBuffer.write_wav(target, [0.25] * 1000)
-            before = open(target, "rb").read()
-            os.symlink("take.wav", link)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (50_000, 50_000))
-            for path in (target, link, os.path.join(folder, "new.wav")):
-                for encoding in ("pcm16", "float32"):
-                    try:
-                        tamlor.AudioBuffer.write_wav(path, [0.5] * 100_000, encoding=encoding)
-                    except OSError as e:
-                        assert e.filename == path, e
-                    else:
-                        raise AssertionError("the write did not fail")
-            assert open(target, "rb").read() == before
-            assert os.readlink(link) == "take.wav"
-            print(sorted(os.listdir(folder)))
-        """)
-        assert out.strip() == "['link.wav', 'take.wav']"
+        check_failing_writes(tmp_path, ".wav", """
+            def small(path):
+                tamlor.AudioBuffer.write_wav(path, [0.25] * 1000)
+            writes = [lambda path, e=encoding: tamlor.AudioBuffer.write_wav(path, [0.5] * 100_000, encoding=e)
+                      for encoding in ("pcm16", "float32")]
+        """, 50_000)
 
     @pytest.mark.skipif(os.geteuid() != 0, reason="needs to become another user")
     def test_a_writable_file_in_a_closed_folder_is_written_in_place(self):

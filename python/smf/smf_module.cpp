@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_writer.hpp"
 #include "kit/kit.hpp"
 #include "kit/persist.hpp"
 #include "kit/values.hpp"
@@ -100,11 +101,38 @@ PyObject* smf_write(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     });
 }
 
+Params save_params{as_static, "save", {"path", "data"},
+                   "Write bytes to a file the way every tamlor file is written: a regular file is replaced "
+                   "only once the whole of it is written, a device or a pipe is written in place, and a "
+                   "failed write leaves what was there."};
+
+// The bytes are held by the bytes object for the whole call, so the file is
+// written with the interpreter lock released.
+PyObject* smf_save(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&]() -> PyObject* {
+        Args a(save_params, args, nargs, kwnames);
+        const std::string path = to_path(a[0], a.name(0));
+        if (!PyBytes_Check(a[1])) raise(PyExc_TypeError, "data must be bytes, not " + type_name(a[1]));
+        char* bytes = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(a[1], &bytes, &size) < 0) throw_error_set();
+        {
+            Unlocked unlocked;
+            AtomicWriter file(path);
+            file.write(bytes, static_cast<std::size_t>(size));
+            file.commit();
+        }
+        return none();
+    });
+}
+
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(smf_read)), METH_FASTCALL | METH_KEYWORDS,
      read_params.doc()},
     {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(smf_write)),
      METH_FASTCALL | METH_KEYWORDS, write_params.doc()},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(smf_save)), METH_FASTCALL | METH_KEYWORDS,
+     save_params.doc()},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,5 +1,7 @@
 """Standard MIDI Files read into parts and written from tracks (native)."""
 
+import os
+
 _Note = tuple[int, float, float, int, int]
 _Part = tuple[int, int, int, int, int, str, bool, bool, list[_Note]]
 
@@ -15,3 +17,8 @@ def write(tempo: list[tuple[float, float]], tracks: list[tuple[str, int, int, li
           ticks_per_beat: int) -> bytes:
     """A format 1 Standard MIDI File: the tempo map as track 0, then each
     track (name, channel, program or -1, notes)."""
+
+def save(path: str | os.PathLike[str], data: bytes) -> None:
+    """Writes `data` to `path`: a regular file (or the one a link names) is
+    replaced only once the whole of it is written, a device or a pipe is
+    written in place, and a failed write leaves what was there."""

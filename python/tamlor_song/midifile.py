@@ -54,14 +54,12 @@ from __future__ import annotations
 
 import copy
 import os
-import stat
-import tempfile
 from typing import Any, Callable, Optional, Protocol, Union, cast
 
 import tamlor
 
 from . import _smf
-from .song import Song
+from .song import Song, _integer
 
 __all__ = ["read_midi", "write_midi", "InstrumentSource"]
 
@@ -148,10 +146,9 @@ def read_midi(source: _Source, sample_rate: int = 44100,
 def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], ticks_per_beat: int = 480) -> None:
     """Writes `song` as a format 1 Standard MIDI File to `destination` (a path,
     replaced only once the whole file is written, or a binary file object)."""
-    if isinstance(ticks_per_beat, bool) or not isinstance(ticks_per_beat, int):
-        raise TypeError(f"ticks_per_beat must be an integer, not {type(ticks_per_beat).__name__}")
-    if not 1 <= ticks_per_beat <= 0x7FFF:
-        raise ValueError(f"ticks_per_beat must be 1 to 32767 (got {ticks_per_beat})")
+    tpb = _integer(ticks_per_beat, "ticks_per_beat")
+    if not 1 <= tpb <= 0x7FFF:
+        raise ValueError(f"ticks_per_beat must be 1 to 32767 (got {tpb})")
     free = [c for c in range(16) if c != DRUM_CHANNEL]
     given = 0
     tracks: list[tuple[str, int, int, list[tuple[float, float, int, int]]]] = []
@@ -162,47 +159,14 @@ def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], tic
             given += 1
         program = track.program
         tracks.append((track.name, channel, -1 if program is None else program, track.notes()))
-    data = _smf.write(song.tempo_map, tracks, ticks_per_beat)
+    data = _smf.write(song.tempo_map, tracks, tpb)
     if isinstance(destination, (str, os.PathLike)):
-        write_file(os.fspath(destination), data)
+        _smf.save(cast("str | os.PathLike[str]", destination), data)
         return
     write = getattr(destination, "write", None)
     if not callable(write):
         raise TypeError(f"destination must be a path or a binary file object, not {type(destination).__name__}")
     write(data)
-
-
-def write_file(path: str, data: bytes) -> None:
-    """Writes `data` to `path` so that a reader never sees half a file and a
-    failed write leaves what was there: a regular file (or the one a link
-    points to) is replaced by a complete new one; anything else (a device, a
-    pipe) is written in place."""
-    target = os.path.realpath(path)
-    try:
-        mode: Optional[int] = os.stat(target).st_mode
-    except FileNotFoundError:
-        mode = None
-    if mode is not None and not stat.S_ISREG(mode):
-        with open(target, "wb") as f:
-            f.write(data)
-        return
-    folder = os.path.dirname(target) or "."
-    fd, temp = tempfile.mkstemp(dir=folder, prefix=".tamlor-", suffix=".part")
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-            f.flush()
-            os.fsync(f.fileno())
-        umask = os.umask(0)
-        os.umask(umask)
-        os.chmod(temp, stat.S_IMODE(mode) if mode is not None else 0o666 & ~umask)
-        os.replace(temp, target)
-    except BaseException:
-        try:
-            os.unlink(temp)
-        except OSError:
-            pass
-        raise
 
 
 # -- the built-in sounds ------------------------------------------------------

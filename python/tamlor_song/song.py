@@ -149,14 +149,21 @@ def _bpm(value: Any, name: str = "bpm") -> float:
     return x
 
 
+def _integer(value: Any, name: str, kind: str = "an integer") -> int:
+    """`value` as an int: any integer type (NumPy's too) but not bool, which
+    is refused as a mistake rather than read as 0 or 1. The TypeError says
+    `name` must be `kind`."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be {kind}, not bool")
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be {kind}, not {type(value).__name__}") from None
+
+
 def _midi(value: Any, name: str) -> int:
     """A MIDI note or velocity: an integer 0..127."""
-    if isinstance(value, bool):
-        raise TypeError(f"{name} must be an integer 0-127, not bool")
-    try:
-        n = operator.index(value)
-    except TypeError:
-        raise TypeError(f"{name} must be an integer 0-127, not {type(value).__name__}") from None
+    n = _integer(value, name, "an integer 0-127")
     if not 0 <= n <= 127:
         raise ValueError(f"{name.capitalize()} out of range: {n} (must be 0\u2013127)")
     return n
@@ -459,12 +466,7 @@ class Track:
 
 def _small_int(value: Any, name: str, top: int) -> int:
     """An integer 0..top (a MIDI channel or program)."""
-    if isinstance(value, bool):
-        raise TypeError(f"{name} must be an integer 0-{top}, not bool")
-    try:
-        n = operator.index(value)
-    except TypeError:
-        raise TypeError(f"{name} must be an integer 0-{top}, not {type(value).__name__}") from None
+    n = _integer(value, name, f"an integer 0-{top}")
     if not 0 <= n <= top:
         raise ValueError(f"{name} must be 0-{top} (got {n})")
     return n
@@ -537,12 +539,7 @@ class Song:
 
     def __init__(self, bpm: _Real = 120.0, sample_rate: _Whole = 44100) -> None:
         bpm = _bpm(bpm)
-        if isinstance(sample_rate, bool):
-            raise TypeError("sample_rate must be an integer, not bool")
-        try:
-            rate = operator.index(sample_rate)
-        except TypeError:
-            raise TypeError(f"sample_rate must be an integer, not {type(sample_rate).__name__}") from None
+        rate = _integer(sample_rate, "sample_rate")
         if not 1 <= rate <= 0xFFFFFFFF:
             raise ValueError(f"sample_rate must be 1 to 4294967295 frames per second (got {rate})")
         self._rate = rate
@@ -929,12 +926,7 @@ class Song:
             raise TypeError(f"envelope must be a tamlor.Envelope or None, not {type(envelope).__name__}")
         voices = None
         if max_voices is not None:
-            if isinstance(max_voices, bool):
-                raise TypeError("max_voices must be an integer, not bool")
-            try:
-                voices = operator.index(max_voices)
-            except TypeError:
-                raise TypeError(f"max_voices must be an integer, not {type(max_voices).__name__}") from None
+            voices = _integer(max_voices, "max_voices")
             if not 1 <= voices <= 4096:
                 raise ValueError(f"max_voices must be 1 to 4096 (got {voices})")
         if isinstance(instrument, tamlor.Sampler):
@@ -1086,12 +1078,7 @@ class Song:
     def render(self, frames: _Whole) -> array.array[float]:
         """The next `frames` frames of the song as interleaved stereo: an
         `array.array('f')` of 2 × frames values, left, right, left, right..."""
-        if isinstance(frames, bool):
-            raise TypeError("frames must be an integer, not bool")
-        try:
-            n = operator.index(frames)
-        except TypeError:
-            raise TypeError(f"frames must be an integer, not {type(frames).__name__}") from None
+        n = _integer(frames, "frames")
         if n < 0:
             raise ValueError(f"frames must be 0 or more (got {n})")
         try:
@@ -1372,12 +1359,7 @@ class Song:
     def seek(self, frame: _Whole) -> None:
         """Moves the play position to `frame` (0 is beat 0). Every sounding voice
         stops at once; notes that began before `frame` are not heard."""
-        if isinstance(frame, bool):
-            raise TypeError("frame must be an integer, not bool")
-        try:
-            f = operator.index(frame)
-        except TypeError:
-            raise TypeError(f"frame must be an integer, not {type(frame).__name__}") from None
+        f = _integer(frame, "frame")
         if not 0 <= f < 1 << 62:
             raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
         # Every voice of every track stops, or (when a sampler is busy in

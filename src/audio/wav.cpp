@@ -12,6 +12,7 @@
 
 #include "audio/pcm.hpp"
 #include "common/atomic_writer.hpp"
+#include "common/bytes.hpp"
 #include "common/errors.hpp"
 #include "common/file_system.hpp"
 
@@ -26,24 +27,13 @@ constexpr std::uint16_t tag_extensible = 0xFFFE;
 constexpr unsigned char guid_tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-// ---------------------------------------------------------------------------
-// Little-endian fields
-
-void put16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-void put32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t get32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t get64(const unsigned char* p) {
-    return static_cast<std::uint64_t>(get32(p)) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
-}
+using bytes::get_le16;
+using bytes::get_le24;
+using bytes::get_le32;
+using bytes::get_le64;
+using bytes::put_le16;
+using bytes::put_le24;
+using bytes::put_le32;
 
 std::string four_cc(const unsigned char* p) {
     std::string s;
@@ -95,43 +85,38 @@ void header(unsigned char* h, std::uint32_t data_size, std::uint32_t sample_rate
     const auto block = static_cast<std::uint16_t>(channels * width);
     const std::size_t size = header_size(encoding);
     std::memcpy(h, "RIFF", 4);
-    put32(h + 4, static_cast<std::uint32_t>(size - 8 + data_size));
+    put_le32(h + 4, static_cast<std::uint32_t>(size - 8 + data_size));
     std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, pcm ? 16 : 18);
-    put16(h + 20, pcm ? tag_pcm : tag_float);
-    put16(h + 22, channels);
-    put32(h + 24, sample_rate);
-    put32(h + 28, sample_rate * block);
-    put16(h + 32, block);
-    put16(h + 34, static_cast<std::uint16_t>(8 * width));
+    put_le32(h + 16, pcm ? 16 : 18);
+    put_le16(h + 20, pcm ? tag_pcm : tag_float);
+    put_le16(h + 22, channels);
+    put_le32(h + 24, sample_rate);
+    put_le32(h + 28, sample_rate * block);
+    put_le16(h + 32, block);
+    put_le16(h + 34, static_cast<std::uint16_t>(8 * width));
     unsigned char* data = h + 36;
     if (!pcm) {
-        put16(h + 36, 0);  // no extension
+        put_le16(h + 36, 0);  // no extension
         std::memcpy(h + 38, "fact", 4);
-        put32(h + 42, 4);
-        put32(h + 46, data_size / block);  // frames
+        put_le32(h + 42, 4);
+        put_le32(h + 46, data_size / block);  // frames
         data = h + 50;
     }
     std::memcpy(data, "data", 4);
-    put32(data + 4, data_size);
+    put_le32(data + 4, data_size);
 }
 
 // Encodes n samples into out (n x bytes_per_sample bytes).
 void encode_samples(const float* in, std::size_t n, WavEncoding encoding, unsigned char* out) {
     if (encoding == WavEncoding::pcm16) {
-        for (std::size_t i = 0; i < n; ++i) put16(out + 2 * i, static_cast<std::uint16_t>(to_pcm16(in[i])));
+        for (std::size_t i = 0; i < n; ++i) put_le16(out + 2 * i, static_cast<std::uint16_t>(to_pcm16(in[i])));
     } else if (encoding == WavEncoding::pcm24) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto v = static_cast<std::uint32_t>(to_pcm24(in[i]));
-            out[3 * i] = static_cast<unsigned char>(v);
-            out[3 * i + 1] = static_cast<unsigned char>(v >> 8);
-            out[3 * i + 2] = static_cast<unsigned char>(v >> 16);
-        }
+        for (std::size_t i = 0; i < n; ++i) put_le24(out + 3 * i, static_cast<std::uint32_t>(to_pcm24(in[i])));
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             std::uint32_t bits;
             std::memcpy(&bits, &in[i], 4);
-            put32(out + 4 * i, bits);
+            put_le32(out + 4 * i, bits);
         }
     }
 }
@@ -152,19 +137,19 @@ struct Format {
 Format parse_format(const unsigned char* p, std::uint32_t size) {
     if (size < 16) invalid("invalid WAV file: the fmt chunk is " + std::to_string(size) + " bytes, not at least 16");
     Format f;
-    f.tag = get16(p);
-    f.channels = get16(p + 2);
-    f.sample_rate = get32(p + 4);
-    f.block_align = get16(p + 12);
-    f.bits = get16(p + 14);
+    f.tag = get_le16(p);
+    f.channels = get_le16(p + 2);
+    f.sample_rate = get_le32(p + 4);
+    f.block_align = get_le16(p + 12);
+    f.bits = get_le16(p + 14);
     if (f.tag == tag_extensible) {
-        if (size < 40 || get16(p + 16) < 22) invalid("invalid WAV file: the extensible fmt chunk is too short");
+        if (size < 40 || get_le16(p + 16) < 22) invalid("invalid WAV file: the extensible fmt chunk is too short");
         const unsigned char* guid = p + 24;
-        f.tag = std::memcmp(guid + 2, guid_tail, sizeof guid_tail) == 0 ? get16(guid) : 0;
+        f.tag = std::memcmp(guid + 2, guid_tail, sizeof guid_tail) == 0 ? get_le16(guid) : 0;
     }
     if (f.tag != tag_pcm && f.tag != tag_float) {
         char tag[8];
-        std::snprintf(tag, sizeof tag, "0x%04X", get16(p));
+        std::snprintf(tag, sizeof tag, "0x%04X", get_le16(p));
         invalid("unsupported WAV encoding (format tag " + std::string(tag) +
                 "): only uncompressed PCM and IEEE float files can be read");
     }
@@ -191,7 +176,7 @@ void decode_block(const unsigned char* p, std::size_t n, const Format& f, float*
             if (n) std::memcpy(out, p, n * 4);
         } else {
             for (std::size_t i = 0; i < n; ++i) {
-                const std::uint32_t bits = get32(p + 4 * i);
+                const std::uint32_t bits = get_le32(p + 4 * i);
                 std::memcpy(&out[i], &bits, 4);
             }
         }
@@ -199,7 +184,7 @@ void decode_block(const unsigned char* p, std::size_t n, const Format& f, float*
     }
     if (f.tag == tag_float) {
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t bits = get64(p + 8 * i);
+            const std::uint64_t bits = get_le64(p + 8 * i);
             double v;
             std::memcpy(&v, &bits, 8);
             out[i] = static_cast<float>(v);
@@ -211,20 +196,19 @@ void decode_block(const unsigned char* p, std::size_t n, const Format& f, float*
             for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(static_cast<int>(p[i]) - 128) / 128.0f;
             return;
         case 16:
-            for (std::size_t i = 0; i < n; ++i) out[i] = from_pcm16(static_cast<std::int16_t>(get16(p + 2 * i)));
+            for (std::size_t i = 0; i < n; ++i) out[i] = from_pcm16(static_cast<std::int16_t>(get_le16(p + 2 * i)));
             return;
         case 24:
             for (std::size_t i = 0; i < n; ++i) {
                 const unsigned char* q = p + 3 * i;
-                const std::uint32_t u = static_cast<std::uint32_t>(q[0]) | (static_cast<std::uint32_t>(q[1]) << 8) |
-                                        (static_cast<std::uint32_t>(q[2]) << 16);
+                const std::uint32_t u = get_le24(q);
                 const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;  // sign-extended
                 out[i] = static_cast<float>(static_cast<double>(v) / 8388608.0);
             }
             return;
         default:
             for (std::size_t i = 0; i < n; ++i) {
-                out[i] = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(get32(p + 4 * i))) /
+                out[i] = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(get_le32(p + 4 * i))) /
                                             2147483648.0);
             }
             return;
@@ -443,7 +427,7 @@ void WavReader::scan() {
         if (chunks % 4096 == 0) in.check();
         unsigned char chunk[8];
         if (in.read(chunk, 8) < 8) break;  // a partial chunk header ends the file
-        const std::uint32_t size = get32(chunk + 4);
+        const std::uint32_t size = get_le32(chunk + 4);
         if (const auto left = in.remaining(); left && size > *left) truncated_chunk(chunk, size, *left);
         std::uint64_t taken = 0;
         if (std::memcmp(chunk, "fmt ", 4) == 0 && !have_fmt) {

@@ -1,5 +1,6 @@
 #include "midi/smf.hpp"
 
+#include "common/bytes.hpp"
 #include "common/errors.hpp"
 
 #include <algorithm>
@@ -39,8 +40,7 @@ public:
     }
     std::uint32_t big(std::size_t count, std::size_t end, const char* what) {
         need(count, end, what);
-        std::uint32_t v = 0;
-        for (std::size_t i = 0; i < count; ++i) v = (v << 8) | data_[pos + i];
+        const auto v = static_cast<std::uint32_t>(bytes::get_be(data_ + pos, count));
         pos += count;
         return v;
     }
@@ -348,8 +348,10 @@ void put_varlen(std::vector<unsigned char>& out, std::uint32_t v) {
     out.push_back(bytes[0]);
 }
 
-void put_big(std::vector<unsigned char>& out, std::uint32_t v, int count) {
-    for (int i = count - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+void put_big(std::vector<unsigned char>& out, std::uint32_t v, std::size_t count) {
+    unsigned char field[4];
+    bytes::put_be(field, v, count);
+    out.insert(out.end(), field, field + count);
 }
 
 // Events of one track at their ticks: the bytes after the delta time.
