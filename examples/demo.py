@@ -11,7 +11,9 @@ song's preallocated buffer, which goes to the file through
 `AudioBuffer.write_wav`, or with --play to an `AudioOutput`. The same seed
 gives the same file, byte for byte.
 
-    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play]
+With --roll, it draws the song's piano roll to an SVG file instead.
+
+    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play] [--roll roll.svg]
 """
 from __future__ import annotations
 
@@ -109,7 +111,8 @@ def make_parts(bars: int, seed: int) -> tuple[list[tamlor.Pattern], tamlor.Event
     return drums, bass, melody
 
 
-def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float]:
+def build_song(bars: int, seed: int) -> tuple[tamlor_song.Song, tamlor.EventSequence, tamlor.EventSequence]:
+    """The demo song, with its bass line and melody."""
     sounds = make_sounds(seed)
     drums, bass_line, melody = make_parts(bars, seed)
     song = tamlor_song.Song(bpm=BPM, sample_rate=RATE)
@@ -135,7 +138,11 @@ def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float
         pad = song.add_track(f"Pad {i + 1}", tamlor.Sampler(sounds["pad"], sample_rate=RATE), gain=0.5, pan=pan,
                              envelope=tamlor.Envelope(attack=0.5, decay=0.0, sustain=1.0, release=0.5))
         pad.add_note(0.0, bars * 4.0, note, 100)
+    return song, bass_line, melody
 
+
+def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float]:
+    song, bass_line, melody = build_song(bars, seed)
     total_frames = song.frame_at(bars * 4.0)
     if verbose:
         for track in song.tracks:
@@ -185,7 +192,14 @@ def main() -> None:
     parser.add_argument("--bars", type=int, default=8, help="length of the song in bars")
     parser.add_argument("--quiet", action="store_true", help="print only the summary")
     parser.add_argument("--play", action="store_true", help="play the song instead of writing it")
+    parser.add_argument("--roll", metavar="SVG", help="draw the song's piano roll to this SVG file instead")
     args = parser.parse_args()
+
+    if args.roll:
+        song, _, _ = build_song(args.bars, args.seed)
+        song.piano_roll(args.roll, end_beat=args.bars * 4.0)
+        print(f"wrote {os.path.abspath(args.roll)}")
+        return
 
     samples = render_song(args.bars, args.seed, verbose=not args.quiet)
     frames = len(samples) // 2

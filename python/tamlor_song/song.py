@@ -49,6 +49,7 @@ from __future__ import annotations
 import array
 import math
 import operator
+import os
 from bisect import bisect_left, bisect_right
 from typing import Any, Callable, Iterable, Optional, TypeAlias, Union
 
@@ -382,6 +383,9 @@ class Song:
     the last one stopped, and `seek(frame)` or `reset()` move the play position.
     """
 
+    #: A song that loops forever shows the piano roll of this many seconds.
+    loop_preview_seconds: float = 120.0
+
     def __init__(self, bpm: float = 120.0, sample_rate: int = 44100) -> None:
         bpm = _bpm(bpm)
         if isinstance(sample_rate, bool):
@@ -428,6 +432,26 @@ class Song:
     def __repr__(self) -> str:
         return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
                 f"frame={self._frame})")
+
+    # -- looking and listening ------------------------------------------------
+
+    def piano_roll(self, path: Optional[Union[str, "os.PathLike[str]"]] = None, width: int = 960,
+                   height: Optional[int] = None, end_beat: Optional[float] = None) -> str:
+        """The song's notes as an SVG piano roll: time in beats and bars of four
+        beats left to right (tempo changes marked), pitches bottom to top (named
+        as C4 for MIDI 60), one rectangle per note in its track's colour, as
+        opaque as the note is loud, and a legend of the tracks. The roll spans
+        the whole song, or beat 0 to `end_beat`; a song that loops forever is
+        drawn for its first `loop_preview_seconds`. `width` and `height` are in
+        pixels (the height follows from the range of pitches when None).
+        Returns the SVG text, and also writes it to `path` when given."""
+        from .pianoroll import song_roll
+
+        svg = song_roll(self, width, height, end_beat)
+        if path is not None:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(svg)
+        return svg
 
     # -- time -----------------------------------------------------------------
 
