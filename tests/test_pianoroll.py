@@ -4,7 +4,10 @@ changes marked, everything inside the drawing for a long piece, and bad
 arguments refused before anything is written."""
 import math
 import random
+import pathlib
 import re
+import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
 import pytest
@@ -13,6 +16,7 @@ import tamlor
 import tamlor_song
 from tamlor_song.pianoroll import beat_at_seconds, pitch_name
 
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 SVG = "{http://www.w3.org/2000/svg}"
 RATE = 8000
 TITLE = re.compile(r"^(.*): ([A-G]#?-?\d+) \((\d+)\) at beat (\S+), (\S+) beats, velocity (\d+)$")
@@ -213,13 +217,16 @@ def test_the_roll_is_written_to_a_path(sketch, tmp_path):
     ({"width": 10}, ValueError), ({"width": 1 << 70}, ValueError), ({"height": 5}, ValueError),
     ({"height": -1}, ValueError), ({"end_beat": math.nan}, ValueError), ({"end_beat": -1.0}, ValueError),
     ({"end_beat": math.inf}, ValueError), ({"end_beat": 0.0}, ValueError), ({"end_beat": "4"}, TypeError),
+    ({"path": 1}, TypeError), ({"path": b"roll.svg"}, TypeError),
 ])
-def test_bad_arguments_are_refused_before_writing(sketch, tmp_path, kwargs, error):
+def test_bad_arguments_are_refused_before_writing(sketch, tmp_path, monkeypatch, kwargs, error):
     song, _ = sketch
-    path = tmp_path / "roll.svg"
+    monkeypatch.chdir(tmp_path)
+    kwargs = {"path": "roll.svg", **kwargs}
     with pytest.raises(error):
-        song.piano_roll(path, **kwargs)
-    assert not path.exists()
+        song.piano_roll(**kwargs)
+    # Nothing written (an integer path is not taken for a file descriptor).
+    assert list(tmp_path.iterdir()) == []
 
 
 @pytest.mark.parametrize("value, error", [(math.nan, ValueError), (-5, ValueError), (0, ValueError),
@@ -232,3 +239,16 @@ def test_bad_preview_lengths_are_refused(value, error):
     song.loop_preview_seconds = value
     with pytest.raises(error, match="loop_preview_seconds"):
         song.piano_roll()
+
+
+def test_the_readme_picture_is_what_the_demo_draws(tmp_path):
+    """docs/demo-roll.svg is drawn by `bash scripts/pictures`; run it again when this fails."""
+    out = tmp_path / "roll.svg"
+    result = subprocess.run([sys.executable, str(ROOT / "examples" / "demo.py"), "--bars", "8", "--seed", "7",
+                             "--roll", str(out)], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    root = parse(out.read_text(encoding="utf-8"))
+    legend = [g.find(SVG + "text").text for g in root.iter(SVG + "g") if g.get("class") == "legend-entry"]
+    assert legend == ["Kick", "Snare", "Hats", "Bass", "Lead", "Pad 1", "Pad 2", "Pad 3"]
+    assert [t.text for t in root.iter(SVG + "text") if t.get("class") == "bar-number"] == [str(b) for b in range(1, 9)]
+    assert out.read_text(encoding="utf-8") == (ROOT / "docs" / "demo-roll.svg").read_text(encoding="utf-8")

@@ -447,6 +447,8 @@ class Song:
         Returns the SVG text, and also writes it to `path` when given."""
         from .pianoroll import song_roll
 
+        if path is not None and not isinstance(path, (str, os.PathLike)):
+            raise TypeError(f"path must be a str or a path object, not {type(path).__name__}")
         svg = song_roll(self, width, height, end_beat)
         if path is not None:
             with open(path, "w", encoding="utf-8") as f:
