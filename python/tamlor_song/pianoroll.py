@@ -95,6 +95,12 @@ def _size(value: Any, name: str, low: int) -> int:
     return n
 
 
+def _text_width(text: str, size: float = 10.0) -> float:
+    """About how wide `text` is drawn at `size` pixels (a generous average
+    glyph width, so labels that are kept apart by it never touch)."""
+    return 0.62 * size * len(text)
+
+
 def _step_for(unit_px: float, min_px: float) -> int:
     """The smallest power of two k for which k units span at least `min_px`."""
     k = 1
@@ -195,7 +201,7 @@ def render_svg(tracks: Sequence[RollTrack], tempo_map: Sequence[tuple[float, flo
     bar_px = BEATS_PER_BAR * ppb
     bars = int(end) // BEATS_PER_BAR
     line_step = _step_for(bar_px, 6.0)
-    label_step = _step_for(bar_px, 30.0)
+    label_step = _step_for(bar_px, max(30.0, _text_width(str(bars)) + 12.0))
     for bar in range(0, bars + 1):
         x = _LEFT + bar * bar_px
         if bar % line_step == 0 or bar == bars:
@@ -208,18 +214,19 @@ def render_svg(tracks: Sequence[RollTrack], tempo_map: Sequence[tuple[float, flo
     # Tempo: the first tempo and each change, a dashed line at every change;
     # a label that would run into the one before is left out.
     add('<g class="tempo">')
-    last_label = -math.inf
+    free_from = -math.inf  # where the last label drawn ends
     for beat, bpm in tempo_map:
         if beat >= end:
             break
         x = _LEFT + beat * ppb
         if beat > 0.0:
-            add(f'<line class="tempo-change" x1="{_num(x)}" y1="{_num(_TOP - 30)}" x2="{_num(x)}" '
-                f'y2="{_num(bottom)}" stroke="#b05a00" stroke-width="1" stroke-dasharray="3,2"/>')
-        if x - last_label >= 52.0:
-            add(f'<text class="tempo-label" x="{_num(x + 3)}" y="{_num(_TOP - 22)}" fill="#b05a00">'
-                f'\u2669 = {bpm:g}</text>')
-            last_label = x
+            add(f'<line class="tempo-change" x1="{_num(x)}" y1="{_num(_TOP - 19)}" x2="{_num(x)}" '
+                f'y2="{_num(bottom)}" stroke="#b05a00" stroke-width="1" stroke-dasharray="3,2">'
+                f'<title>\u2669 = {bpm:g} from beat {beat:g}</title></line>')
+        label = f"\u2669 = {_num(round(bpm, 1))}"
+        if x + 3 >= free_from and x + 3 + _text_width(label) <= width:
+            add(f'<text class="tempo-label" x="{_num(x + 3)}" y="{_num(_TOP - 22)}" fill="#b05a00">{label}</text>')
+            free_from = x + 3 + _text_width(label) + 8.0
     add('</g>')
 
     # The notes, one group per track.
