@@ -42,11 +42,14 @@ source .venv/bin/activate
 
 # The Python tools, installed only when one of them is missing, so a second
 # run does not wait on the package index.
-TOOLS=("scikit-build-core>=0.10" pytest hypothesis numpy mypy mido)
+# mido is the MIDI benchmarks' peer; nbclient, nbformat and ipykernel run the
+# example notebook in the tests.
+TOOLS=("scikit-build-core>=0.10" pytest hypothesis numpy mypy mido nbclient nbformat ipykernel)
 if ! python - <<'PY' 2>/dev/null
 import importlib.util, sys
 sys.exit(any(importlib.util.find_spec(m) is None
-             for m in ("scikit_build_core", "pytest", "hypothesis", "numpy", "mypy", "mido")))
+             for m in ("scikit_build_core", "pytest", "hypothesis", "numpy", "mypy", "mido", "nbclient",
+                       "nbformat", "ipykernel")))
 PY
 then
     python -m pip install -q --upgrade pip >/dev/null
@@ -56,16 +59,16 @@ fi
 # The digest of everything the installed module is built from, kept beside
 # the install, so an unchanged tree needs no rebuild.
 SOURCES_STAMP="$ROOT/.venv/tamlor-sources.sha1"
-# Everything but the tests, examples, benchmarks, scripts and docs counts.
+# Everything but the tests, examples, benchmarks, scripts, pictures and docs counts.
 sources_digest() {
     (
         cd "$ROOT"
         if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
             git ls-files -z --cached --others --exclude-standard -- . \
-                ':!tests' ':!examples' ':!bench' ':!scripts' ':!.ci' ':!*.md'
+                ':!tests' ':!examples' ':!bench' ':!scripts' ':!.ci' ':!docs' ':!*.md'
         else
             find . -path ./.venv -prune -o -path ./build -prune -o -path ./tests -prune -o -path ./examples -prune \
-                -o -path ./bench -prune -o -path ./scripts -prune -o -type f ! -name '*.md' -print0
+                -o -path ./bench -prune -o -path ./scripts -prune -o -path ./docs -prune -o -type f ! -name '*.md' -print0
         fi | LC_ALL=C sort -z | xargs -0 -r sha1sum 2>/dev/null | sha1sum | cut -d' ' -f1
     )
 }

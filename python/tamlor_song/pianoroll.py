@@ -276,21 +276,18 @@ def render_svg(tracks: Sequence[RollTrack], tempo_map: Sequence[tuple[float, flo
 
 # -- from a song --------------------------------------------------------------
 
-def _own_notes(track: Track) -> list[tuple[float, float, int, int]]:
-    """The notes added to a track (not its patterns' steps), in the order added."""
-    return [(start, duration, n, velocity) for _, start, duration, n, velocity in track._notes]
-
-
 def track_notes(track: Track, until: float) -> list[tuple[float, float, int, int]]:
-    """The notes a track plays that start before beat `until`, as
-    (start_beat, duration_beats, note, velocity): its own notes, then the
-    steps of its patterns, each pattern's in order of time."""
-    notes = [n for n in _own_notes(track) if n[0] < until]
+    """The notes a track plays that start before beat `until` (every note when
+    it is infinite), as (start_beat, duration_beats, note, velocity), its
+    patterns' steps included."""
+    if all(p.stop_step() is not None for p in track._patterns):
+        return [n for n in track.notes() if n[0] < until]
+    # A pattern that loops forever: its steps up to `until`, found on its grid.
+    notes = [(start, duration, n, velocity) for _, start, duration, n, velocity in track._notes if start < until]
     for p in track._patterns:
         if not p.steps:
             continue
         stop = p.stop_step()
-        # Steps that start at or after `until` are not drawn.
         if math.isfinite(until):
             by_until = max(0, math.ceil((until - p.start) / p.step) + 1)
             stop = by_until if stop is None else min(stop, by_until)
@@ -324,7 +321,7 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
             raise ValueError("end_beat must be after beat 0")
     else:
         length = song.length_beats()
-        if length is None:
+        if length is None or song.length_frames() is None:
             seconds = _seconds_setting(song.loop_preview_seconds if preview_seconds is None else preview_seconds,
                                        "loop_preview_seconds")
             end = beat_at_seconds(tempo, seconds)

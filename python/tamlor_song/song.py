@@ -478,8 +478,13 @@ class Song:
     beat. `render(frames)` hands back the next `frames` frames and
     `render_into(out)` fills a buffer of yours; successive calls continue where
     the last one stopped, and `seek(frame)` or `reset()` move the play position.
+    In a notebook a song shows as a player and its piano roll.
     """
 
+    #: Songs longer than this many seconds show no player in a notebook (only
+    #: their piano roll): an embedded 16-bit WAV grows by about 10 MB a minute.
+    #: Set it on one song or on the class.
+    player_limit_seconds: float = 600.0
     #: A song that loops forever shows the piano roll of this many seconds.
     loop_preview_seconds: float = 120.0
 
@@ -551,6 +556,12 @@ class Song:
             with open(path, "w", encoding="utf-8") as f:
                 f.write(svg)
         return svg
+
+    def _repr_html_(self) -> str:
+        """What a notebook shows: a player with the whole song and its piano roll."""
+        from .notebook import song_html
+
+        return song_html(self)
 
     # -- time -----------------------------------------------------------------
 
