@@ -141,6 +141,8 @@ def test_a_long_song_shows_its_roll_and_why_there_is_no_player(song, monkeypatch
     assert show(tamlor_song.Song(sample_rate=RATE)).audio == []
     del song.player_limit_seconds
     assert show(song).audio == []
+    song.player_limit_seconds = math.inf  # no limit
+    assert len(show(song).audio) == 1
 
 
 def test_a_looping_song_shows_its_first_minutes(song):

@@ -233,7 +233,8 @@ def test_bad_arguments_are_refused_before_writing(sketch, tmp_path, monkeypatch,
 
 
 @pytest.mark.parametrize("value, error", [(math.nan, ValueError), (-5, ValueError), (0, ValueError),
-                                          (math.inf, ValueError), ("long", TypeError), (None, TypeError)])
+                                          (math.inf, ValueError), (3601, ValueError), ("long", TypeError),
+                                          (None, TypeError)])
 def test_bad_preview_lengths_are_refused(value, error):
     song = tamlor_song.Song(sample_rate=RATE)
     pattern = tamlor.Pattern(1)
@@ -255,3 +256,17 @@ def test_the_readme_picture_is_what_the_demo_draws(tmp_path):
     assert legend == ["Kick", "Snare", "Hats", "Bass", "Lead", "Pad 1", "Pad 2", "Pad 3"]
     assert [t.text for t in root.iter(SVG + "text") if t.get("class") == "bar-number"] == [str(b) for b in range(1, 9)]
     assert out.read_text(encoding="utf-8") == (ROOT / "docs" / "demo-roll.svg").read_text(encoding="utf-8")
+
+
+def test_a_roll_of_billions_of_notes_is_refused_at_once():
+    song = tamlor_song.Song(sample_rate=RATE)
+    pattern = tamlor.Pattern(4)
+    pattern.set_step(0, tamlor.Step(60, 100))
+    track = song.add_track("Loop", sampler())
+    track.add_pattern(pattern, 0.001)
+    with pytest.raises(ValueError, match="give it an end_beat"):
+        song.piano_roll(end_beat=1e9)
+    song.loop_preview_seconds = 3600  # 3.6 million steps a beat... a quarter of them notes: too many
+    with pytest.raises(ValueError, match="more than 1,000,000"):
+        song.piano_roll()
+    assert len(note_rects(parse(song.piano_roll(end_beat=4.0)))) == 1000

@@ -11,17 +11,18 @@ Showing a song renders a copy of it, so the song's play position and voices
 are as they were. A song longer than `Song.player_limit_seconds` (10 minutes
 unless you change it) shows only its roll and says why: an embedded WAV file
 grows by about 10 MB a minute. A song that loops forever shows the roll of its
-first `Song.loop_preview_seconds` (2 minutes unless you change it), and says
-so.
+first `Song.loop_preview_seconds` (2 minutes unless you change it, an hour at
+most), and says so. Set `player_limit_seconds` to `math.inf` for no limit.
 """
 from __future__ import annotations
 
 import base64
 import copy
+import math
 import os
 import tempfile
 
-from .pianoroll import _duration, _seconds_setting, song_roll
+from .pianoroll import MAX_PREVIEW_SECONDS, _duration, _seconds_setting, song_roll
 from .song import Song
 
 __all__ = ["song_html", "wav_bytes"]
@@ -51,7 +52,7 @@ def _message(text: str) -> str:
 def song_html(song: Song) -> str:
     """The HTML of a song in a notebook: a caption, the player (or why there
     is none) and the piano roll."""
-    limit = _seconds_setting(song.player_limit_seconds, "player_limit_seconds")
+    limit = _seconds_setting(song.player_limit_seconds, "player_limit_seconds", math.inf)
     length = song.length_frames()
     rate = song.sample_rate
     tracks = len(song.tracks)
@@ -61,7 +62,7 @@ def song_html(song: Song) -> str:
         summary += f", {_clock(length / rate)} at {rate} Hz"
     parts.append(f'<p class="tamlor-song-caption" style="margin:4px 0;font-weight:bold">{summary}</p>')
     if length is None:
-        preview = _seconds_setting(song.loop_preview_seconds, "loop_preview_seconds")
+        preview = _seconds_setting(song.loop_preview_seconds, "loop_preview_seconds", MAX_PREVIEW_SECONDS)
         parts.append(_message(f"This song loops forever, so it has no player: the roll below shows its first "
                               f"{_duration(preview)}."))
     elif length == 0:

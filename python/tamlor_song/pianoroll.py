@@ -28,6 +28,10 @@ PALETTE = ("#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
            "#8c564b", "#e377c2", "#17becf", "#7f7f7f", "#bcbd22")
 
 BEATS_PER_BAR = 4
+# The most notes one roll draws, and the longest stretch of a song that loops
+# forever it shows: bounds that keep a picture from running away.
+MAX_NOTES = 1_000_000
+MAX_PREVIEW_SECONDS = 3600.0
 _NAMES = ("C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B")
 _BLACK = frozenset((1, 3, 6, 8, 10))
 
@@ -323,25 +327,43 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
         length = song.length_beats()
         if length is None or song.length_frames() is None:
             seconds = _seconds_setting(song.loop_preview_seconds if preview_seconds is None else preview_seconds,
-                                       "loop_preview_seconds")
+                                       "loop_preview_seconds", MAX_PREVIEW_SECONDS)
             end = beat_at_seconds(tempo, seconds)
             note = f"This song loops forever: the roll shows its first {_duration(seconds)}."
         else:
             end = length
     # Every note of a song that ends is drawn; else those that start in the drawn bars.
     until = math.inf if end_beat is None and note is None else _whole_bars(end)
+    _check_size(song, until)
     drawn = [RollTrack(t.name, track_notes(t, until), t.mute) for t in song.tracks]
     return render_svg(drawn, tempo, end, width, height, note)
 
 
-def _seconds_setting(value: Any, name: str) -> float:
-    """A positive, finite number of seconds (a display setting)."""
+def _seconds_setting(value: Any, name: str, most: float) -> float:
+    """A display setting: a number of seconds above 0, up to `most` (which may be infinite)."""
     if isinstance(value, (bool, str, bytes)) or not isinstance(value, (int, float)):
         raise TypeError(f"{name} must be a number of seconds, not {type(value).__name__}")
     x = float(value)
-    if not (math.isfinite(x) and x > 0.0):
-        raise ValueError(f"{name} must be a positive, finite number of seconds (got {value!r})")
+    if not 0.0 < x <= most:
+        raise ValueError(f"{name} must be a number of seconds above 0, up to {most:g} (got {value!r})")
     return x
+
+
+def _check_size(song: Song, until: float) -> None:
+    """Refuses a roll of more notes than a picture can hold, before any is
+    gathered: a pattern drawn far enough would give billions."""
+    total = 0.0
+    for track in song.tracks:
+        total += len(track._notes)
+        for p in track._patterns:
+            stop = p.stop_step()
+            steps = math.inf if stop is None else float(stop)
+            if math.isfinite(until):
+                steps = min(steps, max(0.0, (until - p.start) / p.step + 1.0))
+            total += steps * len(p.steps) / p.length
+    if total > MAX_NOTES:
+        raise ValueError(f"the roll would draw about {total:.3g} notes, more than {MAX_NOTES:,}: "
+                         "give it an end_beat")
 
 
 def _duration(seconds: float) -> str:
