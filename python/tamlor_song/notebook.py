@@ -22,7 +22,8 @@ import math
 import os
 import tempfile
 
-from .pianoroll import MAX_PREVIEW_SECONDS, _duration, _seconds_setting, song_roll
+from .pianoroll import (MAX_NOTES, MAX_PREVIEW_SECONDS, TooManyNotes, _duration, _seconds_setting, check_size, loops_forever,
+                        song_roll)
 from .song import Song
 
 __all__ = ["song_html", "wav_bytes"]
@@ -53,7 +54,16 @@ def song_html(song: Song) -> str:
     """The HTML of a song in a notebook: a caption, the player (or why there
     is none) and the piano roll."""
     limit = _seconds_setting(song.player_limit_seconds, "player_limit_seconds", math.inf)
-    length = song.length_frames()
+    looping = loops_forever(song)
+    if not looping:
+        try:
+            check_size(song, math.inf)
+        except TooManyNotes as exc:
+            # Far too many notes to gather, let alone render here.
+            text = (f"This song has about {exc.notes:.3g} notes, too many to play or draw here "
+                    f"(more than {MAX_NOTES:,}).")
+            return f'<div class="tamlor-song">{_message(text)}</div>'
+    length = None if looping else song.length_frames()
     rate = song.sample_rate
     tracks = len(song.tracks)
     parts = ['<div class="tamlor-song">']

@@ -325,7 +325,7 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
             raise ValueError("end_beat must be after beat 0")
     else:
         length = song.length_beats()
-        if length is None or song.length_frames() is None:
+        if length is None or loops_forever(song):
             seconds = _seconds_setting(song.loop_preview_seconds if preview_seconds is None else preview_seconds,
                                        "loop_preview_seconds", MAX_PREVIEW_SECONDS)
             end = beat_at_seconds(tempo, seconds)
@@ -334,7 +334,7 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
             end = length
     # Every note of a song that ends is drawn; else those that start in the drawn bars.
     until = math.inf if end_beat is None and note is None else _whole_bars(end)
-    _check_size(song, until)
+    check_size(song, until)
     drawn = [RollTrack(t.name, track_notes(t, until), t.mute) for t in song.tracks]
     return render_svg(drawn, tempo, end, width, height, note)
 
@@ -349,21 +349,36 @@ def _seconds_setting(value: Any, name: str, most: float) -> float:
     return x
 
 
-def _check_size(song: Song, until: float) -> None:
+class TooManyNotes(ValueError):
+    """A roll of more notes than a picture can hold; `notes` says about how many."""
+
+    def __init__(self, notes: float) -> None:
+        super().__init__(f"the roll would draw about {notes:.3g} notes, more than {MAX_NOTES:,}: give it an end_beat")
+        self.notes = notes
+
+
+def loops_forever(song: Song) -> bool:
+    """Whether a pattern of the song loops without an end (even one with no
+    step to play: the song then has no end, as its length in frames says)."""
+    return any(p.stop_step() is None for t in song.tracks for p in t._patterns)
+
+
+def check_size(song: Song, until: float) -> None:
     """Refuses a roll of more notes than a picture can hold, before any is
     gathered: a pattern drawn far enough would give billions."""
     total = 0.0
     for track in song.tracks:
         total += len(track._notes)
         for p in track._patterns:
+            if not p.steps:
+                continue
             stop = p.stop_step()
             steps = math.inf if stop is None else float(stop)
             if math.isfinite(until):
                 steps = min(steps, max(0.0, (until - p.start) / p.step + 1.0))
             total += steps * len(p.steps) / p.length
     if total > MAX_NOTES:
-        raise ValueError(f"the roll would draw about {total:.3g} notes, more than {MAX_NOTES:,}: "
-                         "give it an end_beat")
+        raise TooManyNotes(total)
 
 
 def _duration(seconds: float) -> str:
