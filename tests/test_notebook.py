@@ -14,6 +14,7 @@ import sys
 import wave
 import xml.etree.ElementTree as ET
 
+import numpy
 import pytest
 
 import tamlor
@@ -142,6 +143,8 @@ def test_a_long_song_shows_its_roll_and_why_there_is_no_player(song, monkeypatch
     assert show(song).audio == []
     song.player_limit_seconds = math.inf  # no limit
     assert len(show(song).audio) == 1
+    song.player_limit_seconds = numpy.int64(1)  # any real number
+    assert show(song).audio == []
 
 
 def test_a_looping_song_shows_its_first_minutes(song):
@@ -176,7 +179,8 @@ def test_an_empty_song_says_so():
     assert page.audio == [] and page.messages == ["This song has no notes yet, so there is nothing to play."]
 
 
-@pytest.mark.parametrize("value, error", [(math.nan, ValueError), (-1.0, ValueError), ("10", TypeError)])
+@pytest.mark.parametrize("value, error", [(math.nan, ValueError), (-1.0, ValueError), ("10", TypeError),
+                                          (True, TypeError), (None, TypeError)])
 def test_a_bad_player_limit_is_refused(song, value, error):
     song.player_limit_seconds = value
     with pytest.raises(error, match="player_limit_seconds"):

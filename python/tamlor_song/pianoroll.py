@@ -14,6 +14,7 @@ they never crowd each other, and every rectangle stays inside the drawing
 from __future__ import annotations
 
 import math
+import numbers
 import operator
 import re
 from dataclasses import dataclass
@@ -341,7 +342,7 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
 
 def _seconds_setting(value: Any, name: str, most: float) -> float:
     """A display setting: a number of seconds above 0, up to `most` (which may be infinite)."""
-    if isinstance(value, (bool, str, bytes)) or not isinstance(value, (int, float)):
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a number of seconds, not {type(value).__name__}")
     x = float(value)
     if not 0.0 < x <= most:
