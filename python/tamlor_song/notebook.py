@@ -47,7 +47,7 @@ def _clock(seconds: float) -> str:
 
 
 def _message(text: str) -> str:
-    return f'<p class="tamlor-song-message" style="margin:4px 0;color:#555">{text}</p>'
+    return f'<p class="tamlor-song-message" style="margin:4px 0;color:#555">{text}</p>\n'
 
 
 def song_html(song: Song) -> str:
@@ -66,11 +66,13 @@ def song_html(song: Song) -> str:
     length = None if looping else song.length_frames()
     rate = song.sample_rate
     tracks = len(song.tracks)
-    parts = ['<div class="tamlor-song">']
+    # Each part ends its own line; the encoded WAV file, tens of megabytes, is
+    # a part of its own, copied only once, by the final join.
+    parts = ['<div class="tamlor-song">\n']
     summary = f"Song: {tracks} track{'' if tracks == 1 else 's'}, \u2669 = {song.bpm:g}"
     if length is not None:
         summary += f", {_clock(length / rate)} at {rate} Hz"
-    parts.append(f'<p class="tamlor-song-caption" style="margin:4px 0;font-weight:bold">{summary}</p>')
+    parts.append(f'<p class="tamlor-song-caption" style="margin:4px 0;font-weight:bold">{summary}</p>\n')
     if length is None:
         preview = _seconds_setting(song.loop_preview_seconds, "loop_preview_seconds", MAX_PREVIEW_SECONDS)
         parts.append(_message(f"This song loops forever, so it has no player: the roll below shows its first "
@@ -82,9 +84,8 @@ def song_html(song: Song) -> str:
                               f"{_duration(limit)} (Song.player_limit_seconds), so it has no player: "
                               f"write it with song.write_wav(path) to hear it."))
     else:
-        data = base64.b64encode(wav_bytes(song)).decode("ascii")
-        parts.append(f'<audio class="tamlor-song-player" controls preload="metadata" '
-                     f'src="data:audio/wav;base64,{data}"></audio>')
-    parts.append(f'<div class="tamlor-song-roll">{song_roll(song)}</div>')
-    parts.append("</div>")
-    return "\n".join(parts)
+        parts.append('<audio class="tamlor-song-player" controls preload="metadata" src="data:audio/wav;base64,')
+        parts.append(base64.b64encode(wav_bytes(song)).decode("ascii"))
+        parts.append('"></audio>\n')
+    parts.append(f'<div class="tamlor-song-roll">{song_roll(song)}</div>\n</div>')
+    return "".join(parts)
