@@ -2,6 +2,7 @@
 file, several files in parallel, a bad file among good ones, usage errors;
 and render_file, the function a process pool maps over a corpus."""
 import concurrent.futures
+import io
 import os
 import shutil
 import struct
@@ -69,6 +70,8 @@ def test_several_files_in_parallel_and_a_bad_one_among_them(tmp_path):
     assert done.stderr.strip() == (f"python -m tamlor_song render: {bad}: chunk length past the end of the "
                                    "file at byte 18")
     assert "Traceback" not in done.stderr
+    one = run("render", names[0], "-o", str(tmp_path / "new") + os.sep, "--sample-rate", "4000")
+    assert one.returncode == 0 and os.listdir(tmp_path / "new") == ["in0.wav"]
     missing = run("render", str(tmp_path / "nope.mid"), "-o", str(tmp_path / "x.wav"))
     assert missing.returncode == 1 and "No such file or directory" in missing.stderr
 
@@ -113,3 +116,27 @@ def test_tamlor_render_script_and_render_file_in_a_process_pool(tmp_path):
     with pytest.raises(ValueError, match="encoding"):
         tamlor_song.render_file(sources[0], str(tmp_path / "z.wav"), encoding="mp3")
     assert not (tmp_path / "z.wav").exists()
+
+
+def test_progress_shows_on_a_terminal_only():
+    from tamlor_song.cli import _Progress
+
+    class Terminal(io.StringIO):
+        def isatty(self):
+            return True
+
+    term = Terminal()
+    p = _Progress(2, term)
+    p.step()
+    p.note("tamlor-render: x.mid: bad")
+    p.step()
+    p.close()
+    text = term.getvalue()
+    assert "\r0/2 files rendered" in text and "1/2 files rendered, about 0:00 left" in text
+    assert "tamlor-render: x.mid: bad\n" in text and text.endswith("2/2 files rendered, about 0:00 left\x1b[K\n")
+    plain = io.StringIO()
+    p = _Progress(2, plain)
+    p.step()
+    p.note("an error")
+    p.close()
+    assert plain.getvalue() == "an error\n"

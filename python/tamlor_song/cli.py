@@ -145,8 +145,12 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
     if jobs < 1:
         p.error(f"--jobs must be 1 or more (got {jobs})")
     targets = _targets(p, args.inputs, args.output)
-    if targets and len(targets) > 1:
-        os.makedirs(args.output, exist_ok=True)
+    if targets and targets[0] != args.output:  # into a folder, made if missing
+        try:
+            os.makedirs(args.output, exist_ok=True)
+        except OSError as exc:
+            stderr.write(f"{prog}: cannot make the folder {args.output}: {exc.strerror}\n")
+            return 1
     failed = 0
     progress = _Progress(len(targets), stderr)
     try:

@@ -30,11 +30,6 @@ What a song guarantees:
 4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
    that contains its note and velocity, with one envelope and one voice limit
    for the whole track; a note outside every zone is silent.
-7. Notes keep their own length: a note's end releases only the voice its own
-   start began, on every kind of track (plain notes, patterns, notes read
-   from MIDI files), so two overlapping notes of one pitch each end at their
-   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
-   `note_off` releases every voice of the pitch.)
 5. Track gain, constant-power pan, mute and solo and the song's master gain
    are the mixer's; a change between two render calls applies from the next.
 6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
@@ -43,6 +38,11 @@ What a song guarantees:
    beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
    pattern steps shorter than a thousandth of a beat, which no piece needs and
    which would make frames or grid walks run away.
+7. Notes keep their own length: a note's end releases only the voice its own
+   start began, on every kind of track (plain notes, patterns, notes read
+   from MIDI files), so two overlapping notes of one pitch each end at their
+   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
+   `note_off` releases every voice of the pitch.)
 
 A note shorter than one frame at its place (its start and its stop fall on
 the same frame) is silent and releases nothing.
@@ -526,7 +526,8 @@ class Song:
         self._dirty = True
         self._due = 0
         # The notes started and not yet stopped, by (track, order, step): the
-        # beat of their note-off, its call and arguments. A tempo change can
+        # beat of their note-off, the call that releases a voice and the
+        # handle of the voice the note started. A tempo change can
         # move a note-off before the play position; it is then given at once.
         self._open: dict[tuple[int, int, int], tuple[float, Callable[[int], bool], int]] = {}
         self._late: list[_Event] = []
@@ -674,11 +675,18 @@ class Song:
         runs out before its release ends leaves silence up to that frame."""
         last = 0
         for track in self._tracks:
-            if any(p.stop_step() is None for p in track._patterns):
-                return None
-            end = self._last_off_frame(track.notes())
-            if end is not None:
-                last = max(last, end + _release_frames(track._sampler.envelope.release, self._rate))
+            ends = []
+            for p in track._patterns:
+                stop = p.last_beat()
+                if stop is None:
+                    return None
+                if p.steps:
+                    ends.append(self._frame_of(stop))
+            plain = self._last_off_frame([(b, d, n, v) for _, b, d, n, v in track._notes])
+            if plain is not None:
+                ends.append(plain)
+            if ends:
+                last = max(last, max(ends) + _release_frames(track._sampler.envelope.release, self._rate))
         return last + self._tail_frames()
 
     def _tail_frames(self) -> int:
@@ -796,6 +804,10 @@ class Song:
             "mixer": self._mixer, "seq": self._seq, "frame": self._frame, "tracks": tracks,
             "open": {key: (beat, handle) for key, (beat, _, handle) in self._open.items()},
         }
+
+    def __copy__(self) -> "Song":
+        # A song shares nothing with its copy (its mixer and samplers least of all).
+        return copy.deepcopy(self)
 
     def __setstate__(self, state: dict[str, Any]) -> None:
         fresh = Song(sample_rate=state["rate"])
