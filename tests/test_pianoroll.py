@@ -109,9 +109,11 @@ def test_one_rectangle_per_note_at_its_time_and_pitch(sketch):
 def test_legend_bars_and_tempo_are_labelled(sketch):
     song, _ = sketch
     song.tracks[1].mute = True
+    song.tracks[2].solo = True
     root = parse(song.piano_roll())
+    assert root.find(SVG + "title").text == "Piano roll: 3 tracks, 10 notes, 4 bars of 4 beats"
     entries = [g for g in root.iter(SVG + "g") if g.get("class") == "legend-entry"]
-    assert [e.find(SVG + "text").text for e in entries] == ["Keys", "Bass (muted)", "Drums"]
+    assert [e.find(SVG + "text").text for e in entries] == ["Keys", "Bass (muted)", "Drums (solo)"]
     # Each swatch has its track's colour.
     fills = {g.get("data-track"): g.get("fill") for g in root.iter(SVG + "g") if g.get("class") == "track"}
     assert {e.get("data-track"): e.find(SVG + "rect").get("fill") for e in entries} == fills

@@ -46,11 +46,13 @@ _MIN_ROWS = 13
 @dataclass(frozen=True)
 class RollTrack:
     """One track as the roll draws it: its name, its notes as
-    (start_beat, duration_beats, note, velocity), and whether it is muted."""
+    (start_beat, duration_beats, note, velocity), and whether it is muted or
+    soloed (the legend says so)."""
 
     name: str
     notes: Sequence[tuple[float, float, int, int]]
     muted: bool = False
+    solo: bool = False
 
 
 def pitch_name(note: int) -> str:
@@ -119,7 +121,7 @@ def _legend_rows(tracks: Sequence[RollTrack], width: float) -> list[list[tuple[i
     rows: list[list[tuple[int, str, float]]] = [[]]
     x = _LEFT
     for i, track in enumerate(tracks):
-        label = track.name + (" (muted)" if track.muted else "")
+        label = track.name + (" (muted)" if track.muted else "") + (" (solo)" if track.solo else "")
         # About 7 pixels per character at the legend's font size, plus the swatch.
         span = 18.0 + 7.0 * len(label) + 16.0
         if rows[-1] and x + span > width - _RIGHT:
@@ -175,7 +177,10 @@ def render_svg(tracks: Sequence[RollTrack], tempo_map: Sequence[tuple[float, flo
     add = out.append
     add(f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{total_h}" '
         f'viewBox="0 0 {width} {total_h}" font-family="DejaVu Sans, Arial, sans-serif" font-size="10" '
-        'class="tamlor-piano-roll">')
+        'class="tamlor-piano-roll" role="img">')
+    notes = sum(len(t.notes) for t in tracks)
+    add(f'<title>Piano roll: {len(tracks)} track{"" if len(tracks) == 1 else "s"}, {notes} note'
+        f'{"" if notes == 1 else "s"}, {int(end) // BEATS_PER_BAR} bars of {BEATS_PER_BAR} beats</title>')
     add(f'<rect class="background" x="0" y="0" width="{width}" height="{total_h}" fill="#ffffff"/>')
 
     # Pitch rows: the black keys shaded, a line under each C, names on the left.
@@ -336,7 +341,7 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
     # Every note of a song that ends is drawn; else those that start in the drawn bars.
     until = math.inf if end_beat is None and note is None else _whole_bars(end)
     check_size(song, until)
-    drawn = [RollTrack(t.name, track_notes(t, until), t.mute) for t in song.tracks]
+    drawn = [RollTrack(t.name, track_notes(t, until), t.mute, t.solo) for t in song.tracks]
     return render_svg(drawn, tempo, end, width, height, note)
 
 
