@@ -546,8 +546,10 @@ class Song:
         opaque as the note is loud, and a legend of the tracks. The roll spans
         the whole song, or beat 0 to `end_beat`; a song that loops forever is
         drawn for its first `loop_preview_seconds`. `width` and `height` are in
-        pixels (the height follows from the range of pitches when None).
-        Returns the SVG text, and also writes it to `path` when given."""
+        pixels, 200 to 20,000 (the height follows from the range of pitches
+        when None). Returns the SVG text, and also writes it to `path` when
+        given. A roll of more than a million notes raises ValueError before
+        anything is drawn or written."""
         from .pianoroll import song_roll
 
         if path is not None and not isinstance(path, (str, os.PathLike)):
