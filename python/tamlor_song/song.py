@@ -545,9 +545,9 @@ class Song:
         as C4 for MIDI 60), one rectangle per note in its track's colour, as
         opaque as the note is loud, and a legend of the tracks. The roll spans
         the whole song, or beat 0 to `end_beat`; a song that loops forever is
-        drawn for its first `loop_preview_seconds`. `width` and `height` are in
-        pixels, 200 to 20,000 (the height follows from the range of pitches
-        when None). Returns the SVG text, and also writes it to `path` when
+        drawn for its first `loop_preview_seconds`. `width` (200 to 20,000) and
+        `height` (up to 20,000, with room for the legend and a pixel a pitch)
+        are in pixels; the height follows from the range of pitches when None. Returns the SVG text, and also writes it to `path` when
         given. A roll of more than a million notes raises ValueError before
         anything is drawn or written."""
         from .pianoroll import song_roll
