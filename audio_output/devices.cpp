@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "audio/pcm.hpp"
 #include "common/errors.hpp"
 #include "device_support/device_error.hpp"
@@ -45,10 +52,32 @@ private:
     std::vector<Record> records_;
 };
 
+#ifdef _WIN32
+// With the emulated thread-local storage of MinGW builds, a thread_local
+// object's destructor can run after the thread's storage was released (and
+// crash). So each thread's records live on the heap, in a fiber-local slot
+// whose callback the system calls as the thread ends.
+void WINAPI delete_thread_records(void* records) { delete static_cast<ThreadRecords*>(records); }
+
+ThreadRecords& thread_records() {
+    static const DWORD slot = FlsAlloc(delete_thread_records);
+    if (slot == FLS_OUT_OF_INDEXES) throw DeviceError("Failed to initialize COM: no fiber-local slot is free");
+    auto* records = static_cast<ThreadRecords*>(FlsGetValue(slot));
+    if (!records) {
+        auto fresh = std::make_unique<ThreadRecords>();
+        if (!FlsSetValue(slot, fresh.get())) {
+            throw DeviceError("Failed to initialize COM: the thread's fiber-local slot cannot be set");
+        }
+        records = fresh.release();
+    }
+    return *records;
+}
+#else
 ThreadRecords& thread_records() {
     thread_local ThreadRecords records;
     return records;
 }
+#endif
 
 }  // namespace
 

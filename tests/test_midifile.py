@@ -69,6 +69,8 @@ def test_format_0_running_status_both_note_offs_tempo_and_channels():
         (48, [60, 0]),          # running status, velocity 0: off
         (0, [0x81, 67, 80]),    # ch 1 note-off form first: nothing sounding, ignored
         (0, [0x91, 67, 80]),
+        (0, b"\xf0\x05\x7e\x7f\x09\x01\xf7"),  # SysEx, skipped
+        (0, b"\xf7\x02\xf3\x01"),                 # an escape, skipped
         (48, [0x80, 64, 0]),    # off by 0x80
         (0, tempo(1000000)),    # 60 bpm from beat 1
         (96, [0x81, 67, 0]),
