@@ -101,9 +101,10 @@ Enumerator& Service::enumerator() {
     return *enumerator_;
 }
 
-std::shared_ptr<Device> Service::default_output() {
+std::shared_ptr<Device> Service::default_output(std::string* why) {
     prepare_thread();
-    return enumerator().default_output();
+    if (!why) return enumerator().default_output();
+    return enumerator().find_default_output(*why);
 }
 
 std::vector<std::string> Service::output_names() {
@@ -131,15 +132,26 @@ std::vector<std::string> Service::output_names() {
     return names;
 }
 
+namespace {
+
+std::shared_ptr<Device> required_default(Service& service) {
+    std::string why;
+    std::shared_ptr<Device> device = service.default_output(&why);
+    if (!device) {
+        throw DeviceError("No default audio output device found" + (why.empty() ? std::string() : ": " + why));
+    }
+    return device;
+}
+
+}  // namespace
+
 Output::Output(Service& service, std::uint32_t sample_rate, std::uint16_t channels, std::uint32_t buffer_size)
     : service_(&service),
-      device_(service.default_output()),
+      device_(required_default(service)),
       playing_(std::make_shared<std::atomic<bool>>(false)),
       sample_rate_(sample_rate),
       buffer_size_(buffer_size),
-      channels_(channels) {
-    if (!device_) throw DeviceError("No default audio output device found");
-}
+      channels_(channels) {}
 
 std::string Output::device_name() const {
     std::optional<std::string> name = device_->name();

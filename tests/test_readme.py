@@ -19,7 +19,9 @@ SECTIONS = {
     "Audio as arrays (NumPy)": ["(512, 2) True"],
     "Songs: `tamlor_song`": ["22050 205800 88200"],
     "Songs in a notebook": ["1 1 0", "True"],
+    "Taking a block back": ["True"],
     "Hearing it and keeping it": [],
+    "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
     "Scores: MIDI files in and out": ["Piano 0 0 (0.5, 0.5, 67, 70)", "True", "b'\\x90<d' True",
                                       "['score-pool.wav']"],
 }

@@ -20,7 +20,7 @@ import re
 from dataclasses import dataclass
 from typing import Any, Optional, Sequence
 
-from .song import Song, Track, _beat
+from .song import Song, Track, _beat, _Real, _Whole
 
 __all__ = ["RollTrack", "render_svg", "song_roll", "pitch_name", "beat_at_seconds"]
 
@@ -315,14 +315,13 @@ def track_notes(track: Track, until: float) -> list[tuple[float, float, int, int
     return notes
 
 
-def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_beat: Optional[float] = None,
-              preview_seconds: Optional[float] = None) -> str:
+def song_roll(song: Song, width: _Whole = 960, height: Optional[_Whole] = None, end_beat: Optional[_Real] = None,
+              preview_seconds: Optional[_Real] = None) -> str:
     """The piano roll of a whole song (or up to `end_beat`). A song that loops
     forever is drawn for its first `preview_seconds` (the song's
     `loop_preview_seconds` when None), and the roll says so."""
-    width = _size(width, "width", _MIN_WIDTH)
-    if height is not None:
-        height = _size(height, "height", 1)
+    pixels_wide = _size(width, "width", _MIN_WIDTH)
+    pixels_high = None if height is None else _size(height, "height", 1)
     tempo = song.tempo_map
     note: Optional[str] = None
     if end_beat is not None:
@@ -342,7 +341,7 @@ def song_roll(song: Song, width: int = 960, height: Optional[int] = None, end_be
     until = math.inf if end_beat is None and note is None else _whole_bars(end)
     check_size(song, until)
     drawn = [RollTrack(t.name, track_notes(t, until), t.mute, t.solo) for t in song.tracks]
-    return render_svg(drawn, tempo, end, width, height, note)
+    return render_svg(drawn, tempo, end, pixels_wide, pixels_high, note)
 
 
 def _seconds_setting(value: Any, name: str, most: float) -> float:
