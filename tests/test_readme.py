@@ -20,6 +20,7 @@ SECTIONS = {
     "Songs: `tamlor_song`": ["22050 205800 88200"],
     "Songs in a notebook": ["1 1 0", "True"],
     "Taking a block back": ["True"],
+    "Instruments: SoundFont and SFZ": ["2 1 True"],
     "Hearing it and keeping it": [],
     "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
     "Scores: MIDI files in and out": ["Piano 0 0 (0.5, 0.5, 67, 70)", "True", "b'\\x90<d' True",
@@ -49,8 +50,9 @@ def test_sections_run_in_order_and_print_their_promises(tmp_path, monkeypatch):
             exec(compile(code_of(text, title), f"README: {title}", "exec"), namespace)
         for promise in promises:
             assert promise in out.getvalue(), (title, promise)
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["score-pool.wav", "score.mid", "score.wav", "sketch.svg",
-                                                          "song.wav", "song32.wav", "tour.wav"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["pluck.sfz", "pluck.wav", "score-pool.wav", "score.mid",
+                                                          "score.wav", "sketch.svg", "song.wav", "song32.wav",
+                                                          "tour.wav"]
 
 
 @pytest.mark.parametrize("path", re.findall(r"`(examples/\w+\.py)`", README.read_text(encoding="utf-8")))
