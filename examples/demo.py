@@ -14,8 +14,9 @@ gives the same file, byte for byte.
 With --midi FILE the demo plays a MIDI file instead: with a General MIDI
 SoundFont when one is installed in /usr/share/sounds/sf2/ (Debian's
 fluid-soundfont-gm or timgm6mb-soundfont), else with the built-in sounds.
+With --roll, it draws the demo song's piano roll to an SVG file instead.
 
-    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play] [--midi FILE]
+    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play] [--midi FILE] [--roll roll.svg]
 """
 from __future__ import annotations
 
@@ -115,7 +116,8 @@ def make_parts(bars: int, seed: int) -> tuple[list[tamlor.Pattern], tamlor.Event
     return drums, bass, melody
 
 
-def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float]:
+def build_song(bars: int, seed: int) -> tuple[tamlor_song.Song, tamlor.EventSequence, tamlor.EventSequence]:
+    """The demo song, with its bass line and melody."""
     sounds = make_sounds(seed)
     drums, bass_line, melody = make_parts(bars, seed)
     song = tamlor_song.Song(bpm=BPM, sample_rate=RATE)
@@ -141,7 +143,11 @@ def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float
         pad = song.add_track(f"Pad {i + 1}", tamlor.Sampler(sounds["pad"], sample_rate=RATE), gain=0.5, pan=pan,
                              envelope=tamlor.Envelope(attack=0.5, decay=0.0, sustain=1.0, release=0.5))
         pad.add_note(0.0, bars * 4.0, note, 100)
+    return song, bass_line, melody
 
+
+def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float]:
+    song, bass_line, melody = build_song(bars, seed)
     total_frames = song.frame_at(bars * 4.0)
     if verbose:
         for track in song.tracks:
@@ -220,6 +226,7 @@ def main() -> None:
     parser.add_argument("--quiet", action="store_true", help="print only the summary")
     parser.add_argument("--play", action="store_true", help="play the song instead of writing it")
     parser.add_argument("--midi", metavar="FILE", help="play this MIDI file instead of the demo song")
+    parser.add_argument("--roll", metavar="SVG", help="draw the song's piano roll to this SVG file instead")
     args = parser.parse_args()
     if not 0 <= args.seed <= 0xFFFFFFFF:
         parser.error(f"argument --seed: {args.seed} is not a seed from 0 to 4294967295")
@@ -228,6 +235,12 @@ def main() -> None:
     folder = os.path.dirname(os.path.abspath(args.output))
     if not args.play and not os.path.isdir(folder):
         sys.exit(f"cannot write {args.output}: there is no folder {folder}")
+
+    if args.roll:
+        song, _, _ = build_song(args.bars, args.seed)
+        song.piano_roll(args.roll, end_beat=args.bars * 4.0)
+        print(f"wrote {os.path.abspath(args.roll)}")
+        return
 
     if args.midi is not None:
         try:

@@ -53,9 +53,10 @@ source .venv/bin/activate
 # runtime it runs on, from the package index). Installed only when a module
 # is missing, so a second run does not wait on the package index.
 BUILD_TOOLS=("scikit-build-core>=0.10" scikit_build_core)
-# soundfile and mido: only the benchmarks and tests compare against them.
+# soundfile and mido: only the benchmarks and tests compare against them;
+# nbclient, nbformat and ipykernel run the example notebook in the tests.
 TEST_TOOLS=(pytest pytest hypothesis hypothesis numpy numpy mypy mypy "pyright[nodejs]" pyright
-            soundfile soundfile mido mido)
+            soundfile soundfile mido mido nbclient nbclient nbformat nbformat ipykernel ipykernel)
 ensure_python_tools() {
     local missing=() args=("$@") i
     for ((i = 0; i < $#; i += 2)); do
@@ -77,16 +78,16 @@ fi
 # The digest of everything the installed module is built from, kept beside
 # the install, so an unchanged tree needs no rebuild.
 SOURCES_STAMP="$ROOT/.venv/tamlor-sources.sha1"
-# Everything but the tests, examples, benchmarks, scripts and docs counts.
+# Everything but the tests, examples, benchmarks, scripts, pictures and docs counts.
 sources_digest() {
     (
         cd "$ROOT"
         if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
             git ls-files -z --cached --others --exclude-standard -- . \
-                ':!tests' ':!examples' ':!bench' ':!scripts' ':!.ci' ':!*.md'
+                ':!tests' ':!examples' ':!bench' ':!scripts' ':!.ci' ':!docs' ':!*.md'
         else
             find . -path ./.venv -prune -o -path ./build -prune -o -path ./tests -prune -o -path ./examples -prune \
-                -o -path ./bench -prune -o -path ./scripts -prune -o -type f ! -name '*.md' -print0
+                -o -path ./bench -prune -o -path ./scripts -prune -o -path ./docs -prune -o -type f ! -name '*.md' -print0
         fi | LC_ALL=C sort -z | xargs -0 -r sha1sum 2>/dev/null | sha1sum | cut -d' ' -f1
     )
 }

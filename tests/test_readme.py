@@ -18,6 +18,7 @@ SECTIONS = {
                      "AudioBuffer(frames=512, sample_rate=44100, channels=2)"],
     "Audio as arrays (NumPy)": ["(512, 2) True"],
     "Songs: `tamlor_song`": ["22050 205800 88200"],
+    "Songs in a notebook": ["1 1 0", "True"],
     "Taking a block back": ["True"],
     "Instruments: SoundFont and SFZ": ["2 1 True"],
     "Hearing it and keeping it": [],
@@ -50,7 +51,8 @@ def test_sections_run_in_order_and_print_their_promises(tmp_path, monkeypatch):
         for promise in promises:
             assert promise in out.getvalue(), (title, promise)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["pluck.sfz", "pluck.wav", "score-pool.wav", "score.mid",
-                                                          "score.wav", "song.wav", "song32.wav", "tour.wav"]
+                                                          "score.wav", "sketch.svg", "song.wav", "song32.wav",
+                                                          "tour.wav"]
 
 
 @pytest.mark.parametrize("path", re.findall(r"`(examples/\w+\.py)`", README.read_text(encoding="utf-8")))

@@ -63,6 +63,7 @@ import array
 import copy
 import math
 import operator
+import os
 from bisect import bisect_left, bisect_right
 from typing import Any, Callable, Iterable, Optional, Sequence, SupportsFloat, SupportsIndex, TypeAlias, Union, cast
 
@@ -535,7 +536,15 @@ class Song:
     beat. `render(frames)` hands back the next `frames` frames and
     `render_into(out)` fills a buffer of yours; successive calls continue where
     the last one stopped, and `seek(frame)` or `reset()` move the play position.
+    In a notebook a song shows as a player and its piano roll.
     """
+
+    #: Songs longer than this many seconds show no player in a notebook (only
+    #: their piano roll): an embedded 16-bit WAV grows by about 10 MB a minute.
+    #: Set it on one song or on the class.
+    player_limit_seconds: float = 600.0
+    #: A song that loops forever shows the piano roll of this many seconds.
+    loop_preview_seconds: float = 120.0
 
     def __init__(self, bpm: _Real = 120.0, sample_rate: _Whole = 44100) -> None:
         bpm = _bpm(bpm)
@@ -592,6 +601,36 @@ class Song:
     def __repr__(self) -> str:
         return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
                 f"frame={self._frame})")
+
+    # -- looking and listening ------------------------------------------------
+
+    def piano_roll(self, path: Optional[Union[str, "os.PathLike[str]"]] = None, width: _Whole = 960,
+                   height: Optional[_Whole] = None, end_beat: Optional[_Real] = None) -> str:
+        """The song's notes as an SVG piano roll: time in beats and bars of four
+        beats left to right (tempo changes marked), pitches bottom to top (named
+        as C4 for MIDI 60), one rectangle per note in its track's colour, as
+        opaque as the note is loud, and a legend of the tracks. The roll spans
+        the whole song, or beat 0 to `end_beat`; a song that loops forever is
+        drawn for its first `loop_preview_seconds`. `width` (200 to 20,000) and
+        `height` (up to 20,000, with room for the legend and a pixel a pitch)
+        are in pixels; the height follows from the range of pitches when None. Returns the SVG text, and also writes it to `path` when
+        given. A roll of more than a million notes raises ValueError before
+        anything is drawn or written."""
+        from .pianoroll import song_roll
+
+        if path is not None and not isinstance(path, (str, os.PathLike)):
+            raise TypeError(f"path must be a str or a path object, not {type(path).__name__}")
+        svg = song_roll(self, width, height, end_beat)
+        if path is not None:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(svg)
+        return svg
+
+    def _repr_html_(self) -> str:
+        """What a notebook shows: a player with the whole song and its piano roll."""
+        from .notebook import song_html
+
+        return song_html(self)
 
     # -- time -----------------------------------------------------------------
 
