@@ -1,0 +1,16 @@
+// The classes of the tamlor_fx module, one type getter each, in registry
+// order. module.cpp is the only place that registers them.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace tamlor::py::fx_types {
+
+PyTypeObject* filter();
+PyTypeObject* delay();
+PyTypeObject* reverb();
+PyTypeObject* compressor();
+PyTypeObject* limiter();
+
+}  // namespace tamlor::py::fx_types

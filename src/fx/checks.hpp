@@ -1,0 +1,48 @@
+// Checks of effect parameters, raising ValueError with the parameter's name.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "common/errors.hpp"
+#include "common/float_text.hpp"
+
+namespace tamlor::fx {
+
+[[noreturn]] inline void bad_value(const char* name, const std::string& what, double v) {
+    std::string s = name;
+    s += " must be ";
+    s += what;
+    s += ", not ";
+    text::append_shortest(s, v);
+    throw ValueError(s);
+}
+
+inline double finite(double v, const char* name) {
+    if (!std::isfinite(v)) bad_value(name, "a finite number", v);
+    return v;
+}
+
+inline double non_negative(double v, const char* name) {
+    if (!(v >= 0.0) || !std::isfinite(v)) bad_value(name, "a finite number of at least 0", v);
+    return v;
+}
+
+inline double positive(double v, const char* name) {
+    if (!(v > 0.0) || !std::isfinite(v)) bad_value(name, "a finite number above 0", v);
+    return v;
+}
+
+inline std::uint32_t check_rate(std::uint32_t rate) {
+    if (rate == 0) throw ValueError("sample_rate must be at least 1");
+    return rate;
+}
+
+inline std::uint32_t check_channels(std::uint32_t channels) {
+    if (channels != 1 && channels != 2)
+        throw ValueError("channels must be 1 or 2, not " + std::to_string(channels));
+    return channels;
+}
+
+}  // namespace tamlor::fx
