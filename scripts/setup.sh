@@ -42,11 +42,11 @@ source .venv/bin/activate
 
 # The Python tools, installed only when one of them is missing, so a second
 # run does not wait on the package index.
-TOOLS=("scikit-build-core>=0.10" pytest hypothesis numpy mypy pedalboard)
+TOOLS=("scikit-build-core>=0.10" pytest hypothesis numpy mypy pedalboard pyo)
 if ! python - <<'PY' 2>/dev/null
 import importlib.util, sys
 sys.exit(any(importlib.util.find_spec(m) is None
-             for m in ("scikit_build_core", "pytest", "hypothesis", "numpy", "mypy", "pedalboard")))
+             for m in ("scikit_build_core", "pytest", "hypothesis", "numpy", "mypy", "pedalboard", "pyo")))
 PY
 then
     python -m pip install -q --upgrade pip >/dev/null
