@@ -12,7 +12,7 @@ import array
 import math
 import sys
 import time
-from typing import Any, Callable
+from typing import Any, Callable, Optional
 
 import tamlor
 import tamlor_song
@@ -94,20 +94,42 @@ def native_trace(frames: int) -> tuple[tamlor_song.Song, list[tuple[Callable[...
         return call
 
     song._renders = [recording(f) for f in song._renders]
+    # Voice handles differ between the traced run and a replay (the samplers
+    # count on), so the replay maps each traced handle to the one it got.
+    handles: dict[int, int] = {}
     for track in song._tracks:
         if isinstance(track.instrument, tamlor.SampleMap):
             # The zone lookup is the layer's work; the note start is native.
-            find, start = track.instrument.find_sample, track.sampler.note_on_sample
+            find, play = track.instrument.find_sample, track.sampler.note_on_sample
             zones: dict[tuple[int, int], Any] = {}
 
-            def zone_on(note: int, velocity: int, find: Any = find, start: Any = start, zones: Any = zones) -> None:
+            def zone_on(note: int, velocity: int, find: Any = find, play: Any = play,
+                        zones: Any = zones) -> Optional[int]:
                 sample = zones.get((note, velocity)) or zones.setdefault((note, velocity), find(note, velocity))
-                trace.append((start, (note, velocity, sample)))
-                start(note, velocity, sample)
+                handle: Optional[int] = play(note, velocity, sample)
+                if handle is not None:
+                    trace.append((replay_start, (play, handle, note, velocity, sample)))
+                return handle
             track._start = zone_on
         else:
-            track._start = recording(track._start)
-        track._stop = recording(track._stop)
+            def plain_on(note: int, velocity: int, play: Any = track._start) -> Optional[int]:
+                handle: Optional[int] = play(note, velocity)
+                if handle is not None:
+                    trace.append((replay_start, (play, handle, note, velocity)))
+                return handle
+            track._start = plain_on
+
+        def release(handle: int, fn: Any = track._release) -> bool:
+            trace.append((replay_release, (fn, handle)))
+            return bool(fn(handle))
+        track._release = release
+
+    def replay_start(play: Any, traced: int, *args: Any) -> None:
+        handles[traced] = play(*args)
+
+    def replay_release(fn: Any, traced: int) -> None:
+        fn(handles.get(traced, 0))
+
     setattr(song, "_mixer", _RecordingMixer(song._mixer, trace))
     render_blocks(song, frames)
     return song, trace

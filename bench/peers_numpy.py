@@ -472,13 +472,16 @@ def render_track(score: Score, track: TrackScore, frames: int, times: _StageTime
     sounding: list[_Voice] = []
     started: list[_Voice] = []
     padded_zones = [(padded(z[0].frames), *z) for z in track.zones]
-    for frame, kind, _, note, velocity in track_events(score, track):
+    by_order: dict[int, _Voice] = {}
+    for frame, kind, order, note, velocity in track_events(score, track):
         if frame >= frames:
             break
         if kind == 0:
-            for v in sounding:
-                if v.note == note and v.done(times) >= frame:
-                    v.release(frame)
+            # A note's end releases the voice its own start began, if that
+            # voice still sounds (it may have been stolen or have finished).
+            mine = by_order.pop(order, None)
+            if mine is not None and mine.cut is None and mine.done(times) >= frame:
+                mine.release(frame)
             continue
         sounding = [v for v in sounding if v.done(times) >= frame]
         zone = next((z for z in padded_zones if z[2] <= note <= z[3] and z[4] <= velocity <= z[5]), None)
@@ -491,6 +494,7 @@ def render_track(score: Score, track: TrackScore, frames: int, times: _StageTime
                        increment(sample.root, note, sample.rate, score.rate), track.envelope)
         sounding.append(voice)
         started.append(voice)
+        by_order[order] = voice
     buf = np.zeros(frames, dtype=np.float32)
     for v in started:
         end = min(frames, v.done(times), math.inf if v.cut is None else v.cut)

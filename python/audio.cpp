@@ -82,7 +82,8 @@ Params write_wav_params{
     "Writes interleaved samples (a sequence of numbers, a buffer of floats, or a (frames, channels)\n"
     "array) to a WAV file, mono or stereo.\n"
     "encoding 'pcm16': 16-bit PCM, each sample clipped to -1.0..1.0, scaled by 32768 and rounded\n"
-    "(ties to even; +1.0 gives 32767, NaN gives 0). encoding 'float32': the 32-bit floats as they are."};
+    "(ties to even; +1.0 gives 32767, NaN gives 0). encoding 'pcm24': 24-bit PCM the same way, scaled\n"
+    "by 8388608. encoding 'float32': the 32-bit floats as they are."};
 Params read_wav_params{
     as_static, "read_wav", {"path"},
     "Reads a WAV file (PCM of 8, 16, 24 or 32 bits, or float of 32 or 64 bits) into a new\n"

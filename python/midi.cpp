@@ -1,5 +1,6 @@
 // Python classes of the MIDI vocabulary: the validated values Note, Velocity
 // and MidiChannel, MidiMessage and MidiEvent.
+#include <algorithm>
 #include <string>
 
 #include "kit/kit.hpp"
@@ -186,6 +187,39 @@ PyObject* message_simple(PyObject*, PyObject*) {
 
 std::string message_repr(const Message& m) { return "MidiMessage(" + m.text() + ")"; }
 
+PyObject* message_to_bytes(const Message& m) {
+    unsigned char out[3];
+    const std::size_t n = m.to_bytes(out);
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out), static_cast<Py_ssize_t>(n));
+}
+
+Params from_bytes_params{as_static, "from_bytes", {"data"},
+                         "The message of one complete MIDI wire message: bytes, a bytearray or a sequence of "
+                         "ints 0-255."};
+
+PyObject* message_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(from_bytes_params, args, nargs, kwnames);
+        PyObject* data = a[0];
+        if (PyBytes_Check(data)) {
+            char* p = nullptr;
+            Py_ssize_t n = 0;
+            if (PyBytes_AsStringAndSize(data, &p, &n) < 0) throw_error_set();
+            return wrap(Message::from_bytes(reinterpret_cast<const unsigned char*>(p), static_cast<std::size_t>(n)));
+        }
+        if (PyUnicode_Check(data)) raise(PyExc_TypeError, "data must be bytes or a sequence of ints, not str");
+        // A bytearray or any other sequence: its first three items are
+        // converted (no message is longer; from_bytes refuses a longer one by
+        // its length before it reads any data byte).
+        const Py_ssize_t n = sequence_length(data, "data");
+        unsigned char bytes[3] = {};
+        for_each_item(data, "data", std::min<Py_ssize_t>(n, 3), [&](Py_ssize_t i, PyObject* item) {
+            bytes[i] = to_u8(item, "data");
+        });
+        return wrap(Message::from_bytes(bytes, static_cast<std::size_t>(n)));
+    });
+}
+
 // A message pickles as the static method that makes it.
 Reduced message_reduce(const Message& m) {
     switch (m.kind) {
@@ -198,7 +232,11 @@ Reduced message_reduce(const Message& m) {
         case MessageKind::Clock: return {"MidiMessage.clock", Ref(tuple()), {}};
         case MessageKind::Start: return {"MidiMessage.start", Ref(tuple()), {}};
         case MessageKind::Stop: return {"MidiMessage.stop", Ref(tuple()), {}};
-        default: refuse_copy("MidiMessage", "no static method makes this kind of message");
+        default: {
+            // Aftertouch, ChannelPressure and Continue come back through their bytes.
+            Ref bytes(message_to_bytes(m));
+            return {"MidiMessage.from_bytes", Ref(tuple(bytes.get())), {}};
+        }
     }
 }
 
@@ -211,6 +249,9 @@ PyMethodDef message_methods[] = {
     def_static("clock", message_simple<MessageKind::Clock>, "clock()\n--\n\n"),
     def_static("start", message_simple<MessageKind::Start>, "start()\n--\n\n"),
     def_static("stop", message_simple<MessageKind::Stop>, "stop()\n--\n\n"),
+    def("from_bytes", message_from_bytes, from_bytes_params),
+    def("to_bytes", noargs<message_to_bytes>,
+        "to_bytes($self)\n--\n\nThe message as MIDI wire bytes: a status byte and its data bytes."),
     def_reduce<message_reduce>(),
     def_copy<Message>(),
     def_deepcopy<Message>(),

@@ -277,9 +277,14 @@ Params sampler_new_params{as_constructor, "Sampler", {"sample", "sample_rate=441
 Params set_envelope_params{as_method, "set_envelope", {"envelope"}};
 Params note_on_params{as_method, "note_on", {"note", "velocity"}};
 Params note_off_params{as_method, "note_off", {"note"}};
-Params note_on_sample_params{as_method, "note_on_sample", {"note", "velocity", "sample"},
-                             "Start a voice of the note that plays the given AudioSample instead of the sampler's "
-                             "own, with the sampler's envelope and voice limit."};
+Params note_on_sample_params{as_method, "note_on_sample", {"note", "velocity", "sample=None"},
+                             "Start a voice of the note that plays the given AudioSample (the sampler's own when "
+                             "None), with the sampler's envelope and voice limit. Returns the voice's handle for "
+                             "release_voice."};
+Params release_voice_params{as_method, "release_voice", {"handle"},
+                            "Release the one voice note_on_sample started under this handle, if it still sounds; "
+                            "other voices of its note play on. Returns whether it was found."};
+Params set_voices_params{as_method, "_set_voices", {"state"}};
 Params render_params{as_method, "render", {"frames"}, "Render audio into a list of f32 samples (mono)."};
 
 PyObject* sampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -324,6 +329,81 @@ PyObject* sampler_render_into(PyObject* self, PyObject* const* args, Py_ssize_t 
     });
 }
 
+PyObject* sampler_note_on_sample(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<Sampler>(self, [&](Sampler& s) {
+        Args a(note_on_sample_params, args, nargs, kwnames);
+        const std::uint8_t note = a.u8(0);
+        const std::uint8_t velocity = a.u8(1);
+        if (!a.given(2) || a[2] == Py_None) return to_py(s.note_on_voice(note, velocity));
+        const AudioSample sample = a.instance<AudioSample>(2);
+        return to_py(s.note_on_sample(note, velocity, sample));
+    });
+}
+
+// The full playing state as plain values: (next handle, voices), each voice
+// (sample, attack, decay, sustain, release, stage, level, stage time,
+// release level, gain, position, increment, active, note, handle). With the
+// sample, envelope and voice limit it rebuilds a sampler that renders the
+// same bits from here on.
+PyObject* sampler_voices(const Sampler& s) {
+    const auto& voices = s.voices();
+    Ref list(build_list(voices.size(), [&](std::size_t i) {
+        const sampler::Voice& v = voices[i];
+        const sampler::EnvelopeGenerator& e = v.envelope;
+        Ref sample(wrap(v.sample));
+        Ref head(tuple(sample.get(), e.params.attack(), e.params.decay(), e.params.sustain(), e.params.release(),
+                       static_cast<std::uint8_t>(e.stage), e.level, e.stage_time));
+        Ref tail(tuple(e.release_level, v.gain, v.position, v.increment, v.active, v.note, v.id));
+        return PySequence_Concat(head.get(), tail.get());
+    }));
+    return tuple(s.next_handle(), list.get());
+}
+
+// Reads back what _voices() gave. Every field is checked before anything
+// changes: a read position below 0 or a speed below 0 would read outside the
+// sample, so they are refused.
+void sampler_set_voices(Sampler& s, PyObject* state) {
+    const StateTuple st("Sampler", state, 2);
+    const auto next = st.get<std::uint64_t>(0, "next_handle");
+    const Py_ssize_t n = sequence_length(st[1], "voices");
+    std::vector<sampler::Voice> voices;
+    voices.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(n, 4096)));
+    for_each_item(st[1], "voices", n, [&](Py_ssize_t, PyObject* item) {
+        const StateTuple vt("Sampler", item, 15);
+        const AudioSample sample = vt.get<AudioSample>(0, "sample");
+        const Envelope env(vt.get<double>(1, "attack"), vt.get<double>(2, "decay"), vt.get<double>(3, "sustain"),
+                           vt.get<double>(4, "release"));
+        const std::uint8_t stage = vt.get<std::uint8_t>(5, "stage");
+        if (stage > static_cast<std::uint8_t>(sampler::EnvelopeStage::Done)) bad_state("Sampler", "bad envelope stage");
+        const std::uint8_t note = midi::Note::make(vt.get<std::uint8_t>(13, "note")).value;
+        const double position = vt.get<double>(10, "position");
+        const double increment = vt.get<double>(11, "increment");
+        if (position < 0.0 || increment < 0.0) bad_state("Sampler", "a voice reads before its sample");
+        sampler::Voice v(sample, env, note, 0, increment);
+        v.envelope.stage = static_cast<sampler::EnvelopeStage>(stage);
+        v.envelope.level = vt.get<double>(6, "level");
+        v.envelope.stage_time = vt.get<double>(7, "stage_time");
+        v.envelope.release_level = vt.get<double>(8, "release_level");
+        v.gain = vt.get<double>(9, "gain");
+        v.position = position;
+        v.active = vt.get<bool>(12, "active");
+        v.id = vt.get<std::uint64_t>(14, "handle");
+        voices.push_back(std::move(v));
+    });
+    s.restore_voices(std::move(voices), next);
+}
+
+PyObject* sampler_set_voices_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<Sampler>(self, [&](Sampler& s) {
+        Args a(set_voices_params, args, nargs, kwnames);
+        sampler_set_voices(s, a[0]);
+        return none();
+    });
+}
+
+PyObject* sampler_sample(const Sampler& s) { return wrap(s.sample()); }
+PyObject* sampler_envelope(const Sampler& s) { return wrap(s.envelope()); }
+
 std::string sampler_repr(const Sampler& s) {
     return "Sampler(max_voices=" + std::to_string(s.max_voices()) + ", active=" +
            std::to_string(s.active_voice_count()) + ", sr=" + std::to_string(s.sample_rate()) + ")";
@@ -332,6 +412,8 @@ std::string sampler_repr(const Sampler& s) {
 PyGetSetDef sampler_properties[] = {
     property("max_voices", get<&Sampler::max_voices>, set<&Sampler::set_max_voices, "v">),
     property("sample_rate", get<&Sampler::sample_rate>),
+    property("sample", get<sampler_sample>),
+    property("envelope", get<sampler_envelope>),
     end_properties,
 };
 
@@ -339,7 +421,10 @@ PyMethodDef sampler_methods[] = {
     def("set_envelope", method<&Sampler::set_envelope, set_envelope_params>, set_envelope_params),
     def("note_on", method<&Sampler::note_on, note_on_params>, note_on_params),
     def("note_off", method<&Sampler::note_off, note_off_params>, note_off_params),
-    def("note_on_sample", method<&Sampler::note_on_sample, note_on_sample_params>, note_on_sample_params),
+    def("note_on_sample", sampler_note_on_sample, note_on_sample_params),
+    def("release_voice", method<&Sampler::release_voice, release_voice_params>, release_voice_params),
+    def("_voices", noargs<sampler_voices>, "_voices($self)\n--\n\n"),
+    def("_set_voices", sampler_set_voices_entry, set_voices_params),
     def("active_voice_count", noargs<&Sampler::active_voice_count>, "active_voice_count($self)\n--\n\n"),
     def("all_notes_off", noargs<&Sampler::all_notes_off>, "all_notes_off($self)\n--\n\n"),
     def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),

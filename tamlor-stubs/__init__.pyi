@@ -27,6 +27,7 @@ velocities and channels are converted first and range-checked second
 (``ValueError``, e.g. "Note out of range: 128 (must be 0–127)").
 """
 
+from collections.abc import Sequence
 from os import PathLike
 from typing import Any, ClassVar, Literal, NoReturn, Protocol, SupportsFloat, SupportsIndex, TypeAlias, final
 
@@ -190,13 +191,14 @@ class AudioBuffer:
         samples: _FloatSequence,
         sample_rate: _Int = 44100,
         channels: _Int = 1,
-        encoding: Literal["pcm16", "float32"] = "pcm16",
+        encoding: Literal["pcm16", "pcm24", "float32"] = "pcm16",
     ) -> None:
         """Writes interleaved samples to a WAV file, mono or stereo
         (``channels`` 1 or 2; ``len(samples)`` a multiple of it), or a 2-D
         array of shape (frames, channels).
         ``'pcm16'``: each sample clipped to -1.0..1.0, scaled by 32768 and
-        rounded (ties to even; +1.0 gives 32767, NaN gives 0). ``'float32'``:
+        rounded (ties to even; +1.0 gives 32767, NaN gives 0). ``'pcm24'``:
+        24-bit PCM the same way, scaled by 8388608. ``'float32'``:
         the 32-bit samples bit for bit. Bad arguments raise ``ValueError`` or
         ``TypeError`` before the file is opened; ``OSError`` when it cannot be
         written. A buffer of anything but floats (bytes, an integer array) is
@@ -390,6 +392,22 @@ class MidiMessage:
     @staticmethod
     def stop() -> MidiMessage:
         """A stop message."""
+
+    @staticmethod
+    def from_bytes(data: bytes | bytearray | Sequence[_Int]) -> MidiMessage:
+        """The message of one complete MIDI wire message (bytes, a bytearray
+        or a sequence of ints 0-255): a channel message of its exact length,
+        or Clock, Start, Continue or Stop. Every variant comes back, including
+        Aftertouch, ChannelPressure and Continue; a note-on of velocity 0
+        stays a NoteOn. ``ValueError`` with the reason for anything else (no
+        status byte, a wrong length, a data byte of 0x80 or more, SysEx)."""
+
+    def to_bytes(self) -> bytes:
+        """The message as MIDI wire bytes: the status byte (kind and channel)
+        and its data bytes, e.g. ``b"\\x90\\x3c\\x64"`` for a note-on of note
+        60 at velocity 100. ``ValueError`` for a value the wire cannot carry: a
+        control value, program or pressure above 127, a pitch bend above
+        16383."""
 
     def __eq__(self, value: object, /) -> bool:
         """True when ``value`` is of the same class with equal fields (floats by
@@ -1345,6 +1363,13 @@ class Sampler:
     @property
     def sample_rate(self) -> int:
         """The output rate in Hz (read-only)."""
+    @property
+    def sample(self) -> AudioSample:
+        """A copy of the sample the sampler's own notes play (read-only)."""
+    @property
+    def envelope(self) -> Envelope:
+        """A copy of the envelope notes started from now on get (read-only;
+        ``set_envelope`` changes it)."""
 
     def set_envelope(self, envelope: Envelope) -> None:
         """Copies the envelope for notes started from now on; sounding voices
@@ -1355,11 +1380,25 @@ class Sampler:
         velocity of 0 starts a silent voice, not a release. A note already
         sounding gets a second voice."""
 
-    def note_on_sample(self, note: _Int, velocity: _Int, sample: AudioSample) -> None:
+    def note_on_sample(self, note: _Int, velocity: _Int, sample: AudioSample | None = None) -> int:
         """Starts a voice of ``note`` that plays ``sample`` (copied, with its
-        own rate, root note and loop points) instead of the sampler's own,
-        under the sampler's envelope and voice limit: e.g. the sample a
-        ``SampleMap`` picks for the note. Checks as ``note_on``."""
+        own rate, root note and loop points) instead of the sampler's own
+        (the sampler's own when None), under the sampler's envelope and voice
+        limit: e.g. the sample a ``SampleMap`` picks for the note. Checks as
+        ``note_on``. Returns the voice's handle for ``release_voice``."""
+
+    def release_voice(self, handle: _Int) -> bool:
+        """Releases the one voice that ``note_on_sample`` started under
+        ``handle``, if it still sounds, so that a note ends on its own even
+        while another voice plays its pitch. True when the voice was found,
+        False when it has already gone (finished, stolen or stopped)."""
+
+    def _voices(self) -> tuple[int, list[tuple[Any, ...]]]:
+        """The sounding voices and the next handle as plain values, for
+        saving a song (read back by ``_set_voices``)."""
+
+    def _set_voices(self, state: tuple[int, list[tuple[Any, ...]]]) -> None:
+        """Replaces every voice with what ``_voices`` gave."""
 
     def note_off(self, note: _Int) -> None:
         """Releases every voice of ``note``, whichever sample it plays."""

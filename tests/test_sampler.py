@@ -253,7 +253,7 @@ def test_note_on_sample_plays_that_sample_with_the_samplers_envelope_and_limit()
     sampler.note_off(64)  # FLAT has no release: the zone voice ends at once
     assert sampler.render(1) == [0.0]
     assert sampler.active_voice_count() == 1  # the silent note 62 plays on
-    assert tamlor.Sampler.note_on_sample.__text_signature__ == "($self, note, velocity, sample)"
+    assert tamlor.Sampler.note_on_sample.__text_signature__ == "($self, note, velocity, sample=None)"
 
 
 @pytest.mark.parametrize(

@@ -96,7 +96,7 @@ def test_bad_arguments_write_nothing(tmp_path):
         ((path, [0.0] * 3, 44100, 2), ValueError, "^sample count 3 is not a multiple of 2 channels$"),
         ((path, [0.0], 0), ValueError, "^sample_rate must be at least 1$"),
         ((path, [0.0, 0.0], 2**32 - 1, 2, "float32"), ValueError, "^too much audio for a WAV file"),
-        ((path, [0.0], 44100, 1, "pcm24"), ValueError, "^encoding must be 'pcm16' or 'float32', not 'pcm24'$"),
+        ((path, [0.0], 44100, 1, "pcm8"), ValueError, "^encoding must be 'pcm16', 'pcm24' or 'float32', not 'pcm8'$"),
         ((path, [0.0], 44100, 1, 16), TypeError, "^argument 'encoding': must be str, not int$"),
         ((path, [0.0, "x"]), TypeError, "^argument 'samples': "),
         ((path, 5), TypeError, "^argument 'samples': "),

@@ -29,9 +29,12 @@ What a song guarantees:
    pattern in their order in time).
 4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
    that contains its note and velocity, with one envelope and one voice limit
-   for the whole track; a note outside every zone is silent. A note-off
-   releases every sounding voice of that pitch on its track, whichever zone
-   started it, as the sampler does.
+   for the whole track; a note outside every zone is silent.
+7. Notes keep their own length: a note's end releases only the voice its own
+   start began, on every kind of track (plain notes, patterns, notes read
+   from MIDI files), so two overlapping notes of one pitch each end at their
+   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
+   `note_off` releases every voice of the pitch.)
 5. Track gain, constant-power pan, mute and solo and the song's master gain
    are the mixer's; a change between two render calls applies from the next.
 6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
@@ -47,10 +50,11 @@ the same frame) is silent and releases nothing.
 from __future__ import annotations
 
 import array
+import copy
 import math
 import operator
 from bisect import bisect_left, bisect_right
-from typing import Any, Callable, Iterable, Optional, TypeAlias, Union
+from typing import Any, Callable, Iterable, Optional, TypeAlias, Union, cast
 
 import tamlor
 
@@ -75,8 +79,10 @@ _OFF, _ON = 0, 1
 _NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
 _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # A scheduled note-on or note-off: (frame, kind, track, order, step, call,
-# arguments, (track, order, step)), a note-on followed by what stops it:
-# (beat, call, arguments).
+# arguments, (track, order, step)). A note-on's call starts a voice and
+# returns its handle (None: no voice); it is followed by the beat where the
+# note stops and the call that releases a voice by handle, which is also a
+# note-off's call.
 _Event = tuple[Any, ...]
 # A frame later than any a song reaches: "no event scheduled".
 _NEVER = 1 << 96
@@ -188,6 +194,11 @@ class _Pattern:
         return last
 
 
+def _track_of(song: "Song", index: int) -> "Track":
+    """Track `index` of `song`: how a pickled or copied Track finds itself again."""
+    return song.tracks[index]
+
+
 class Track:
     """One instrument in a song, on a mixer channel of its own; `Song.add_track`
     makes it.
@@ -210,21 +221,29 @@ class Track:
             zones: dict[tuple[int, int], "tamlor.AudioSample"] = {}
             find, play = instrument.find_sample, sampler.note_on_sample
 
-            def start(note: int, velocity: int) -> None:
+            def start(note: int, velocity: int) -> Optional[int]:
                 sample = zones.get((note, velocity))
                 if sample is None:
                     # Zones are only ever added to a map, so the first match
                     # found for a note never changes; a miss is asked again.
                     sample = find(note, velocity)
                     if sample is None:
-                        return
+                        return None
                     zones[(note, velocity)] = sample
-                play(note, velocity, sample)
+                return play(note, velocity, sample)
 
-            self._start: Callable[[int, int], None] = start
+            self._start: Callable[[int, int], Optional[int]] = start
         else:
-            self._start = sampler.note_on
-        self._stop: Callable[[int], None] = sampler.note_off
+            self._start = sampler.note_on_sample
+        # A note's end releases the voice its own start began, by handle, so
+        # two overlapping notes of one pitch each keep their written length.
+        self._release: Callable[[int], bool] = sampler.release_voice
+        self._channel: Optional[int] = None
+        self._program: Optional[int] = None
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # A track lives in its song: it is saved as the song and its place.
+        return (_track_of, (self._song, self._index))
 
     def __repr__(self) -> str:
         return (f"Track(name={self._name!r}, notes={len(self._notes)}, patterns={len(self._patterns)}, "
@@ -249,6 +268,47 @@ class Track:
     def sampler(self) -> "tamlor.Sampler":
         """The Sampler whose voices this track plays (built by the song for a SampleMap)."""
         return self._sampler
+
+    @property
+    def channel(self) -> Optional[int]:
+        """The MIDI channel (0-15) of a track read from a MIDI file, None for
+        a track made by hand; `Song.write_midi` writes the track on it."""
+        return self._channel
+
+    @channel.setter
+    def channel(self, value: Optional[int]) -> None:
+        self._channel = None if value is None else _small_int(value, "channel", 15)
+
+    @property
+    def program(self) -> Optional[int]:
+        """The MIDI program (instrument number 0-127) of a track read from a
+        MIDI file, None when it is not known; `Song.write_midi` writes it."""
+        return self._program
+
+    @program.setter
+    def program(self, value: Optional[int]) -> None:
+        self._program = None if value is None else _small_int(value, "program", 127)
+
+    def notes(self) -> list[tuple[float, float, int, int]]:
+        """Every note of the track as (start_beat, duration_beats, note, velocity),
+        sorted by start and, at one start, in the order they were added. The
+        steps of a pattern are included; a pattern that loops without an end
+        raises ValueError, as it never stops."""
+        entries = [(seq, 0, b, d, n, v) for seq, b, d, n, v in self._notes]
+        for p in self._patterns:
+            stop = p.stop_step()
+            if stop is None:
+                raise ValueError(f"track {self._name!r} has a pattern that loops forever (give it an end_beat)")
+            for k in range(stop):
+                found = p.steps.get(k % p.length)
+                if found is None:
+                    continue
+                on = p.start + k * p.step
+                if p.end is not None and not on < p.end:
+                    continue
+                entries.append((p.seq, k, on, found[2] * p.step, found[0], found[1]))
+        entries.sort(key=lambda e: (e[2], e[0], e[1]))
+        return [(b, d, n, v) for _, _, b, d, n, v in entries]
 
     @property
     def gain(self) -> float:
@@ -351,6 +411,43 @@ class Track:
         self._song._changed()
 
 
+def _small_int(value: Any, name: str, top: int) -> int:
+    """An integer 0..top (a MIDI channel or program)."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer 0-{top}, not bool")
+    try:
+        n = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer 0-{top}, not {type(value).__name__}") from None
+    if not 0 <= n <= top:
+        raise ValueError(f"{name} must be 0-{top} (got {n})")
+    return n
+
+
+_RELEASES: dict[tuple[float, int], int] = {}
+
+
+def _release_frames(release: float, rate: int) -> int:
+    """Frames a voice still sounds from the frame of its release on, counted as
+    the envelope counts them: its release clock adds 1/rate per frame and the
+    voice falls silent on the first frame the clock reaches the release time."""
+    if not release > 0.0:
+        return 0
+    found = _RELEASES.get((release, rate))
+    if found is not None:
+        return found
+    period = 1.0 / rate
+    if release * rate > 1 << 20:
+        count = math.ceil(release * rate) + 2  # too long to count: a frame or two more than needed
+    else:
+        clock, count = 0.0, 0
+        while 1.0 - clock / release > 0.0:
+            clock += period
+            count += 1
+    _RELEASES[(release, rate)] = count
+    return count
+
+
 def _flag(value: Any, name: str) -> bool:
     if not isinstance(value, bool):
         raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
@@ -422,7 +519,7 @@ class Song:
         # The notes started and not yet stopped, by (track, order, step): the
         # beat of their note-off, its call and arguments. A tempo change can
         # move a note-off before the play position; it is then given at once.
-        self._open: dict[tuple[int, int, int], tuple[float, Callable[..., None], tuple[int]]] = {}
+        self._open: dict[tuple[int, int, int], tuple[float, Callable[[int], bool], int]] = {}
         self._late: list[_Event] = []
 
     def __repr__(self) -> str:
@@ -501,6 +598,188 @@ class Song:
                 last = max(last, end)
         return last
 
+    def set_tempo_map(self, tempo_map: Iterable[tuple[float, float]]) -> None:
+        """Replaces the whole tempo map with `tempo_map`, (beat, bpm) pairs in
+        beat order, the first at beat 0 (a later pair at the same beat as the
+        one before replaces it, as `set_tempo` would). Every pair is checked
+        first: on an error the map is left as it was."""
+        if isinstance(tempo_map, (str, bytes)) or not isinstance(tempo_map, Iterable):
+            raise TypeError(f"tempo_map must be an iterable of (beat, bpm) pairs, not {type(tempo_map).__name__}")
+        beats: list[float] = []
+        bpms: list[float] = []
+        for i, pair in enumerate(tempo_map):
+            if not isinstance(pair, (tuple, list)) or len(pair) != 2:
+                raise TypeError(f"tempo_map[{i}] must be a (beat, bpm) pair, not {type(pair).__name__}")
+            b, t = _beat(pair[0], f"tempo_map[{i}] beat"), _bpm(pair[1], f"tempo_map[{i}] bpm")
+            if not beats:
+                if b != 0.0:
+                    raise ValueError(f"the tempo map must start at beat 0 (its first beat is {b!r})")
+            elif b < beats[-1]:
+                raise ValueError(f"tempo_map[{i}] beat {b!r} comes before the beat of the pair before it")
+            elif b == beats[-1]:
+                bpms[-1] = t
+                continue
+            beats.append(b)
+            bpms.append(t)
+        if not beats:
+            raise ValueError("the tempo map needs at least one (beat, bpm) pair, at beat 0")
+        secs = [0.0] * len(beats)
+        for j in range(1, len(beats)):
+            secs[j] = secs[j - 1] + ((beats[j] - beats[j - 1]) * 60.0) / bpms[j - 1]
+        self._tempo_beats, self._tempo_bpms, self._tempo_seconds = beats, bpms, secs
+        self._changed()
+
+    def length_frames(self) -> Optional[int]:
+        """The first frame after the last sound of the song has ended: the
+        latest note end with its track's release tail (the envelope's release,
+        counted frame by frame as the sampler plays it), or 0 for a song with
+        no sounding note; None while a pattern loops forever. A sample that
+        runs out before its release ends leaves silence up to that frame."""
+        last = 0
+        for track in self._tracks:
+            if any(p.stop_step() is None for p in track._patterns):
+                return None
+            end = self._last_off_frame(track.notes())
+            if end is not None:
+                last = max(last, end + _release_frames(track._sampler.envelope.release, self._rate))
+        return last + self._tail_frames()
+
+    def _tail_frames(self) -> int:
+        """Frames of sound after the tracks' voices have ended (none yet: the
+        mix adds no tail of its own)."""
+        return 0
+
+    def _last_off_frame(self, notes: list[tuple[float, float, int, int]]) -> Optional[int]:
+        """The latest note-off frame among `notes` that sound (None if none does)."""
+        frame_of = self._frame_of
+        best: Optional[int] = None
+        # Latest end first: frames rise with beats, so once a note ends on a
+        # frame no later than the best found, no note after it can end later.
+        for b, d, _, _ in sorted(notes, key=lambda n: n[0] + n[1], reverse=True):
+            off = frame_of(b + d)
+            if best is not None and off <= best:
+                break
+            if off > frame_of(b):
+                best = off
+        return best
+
+    def write_wav(self, path: str, encoding: str = "pcm16") -> None:
+        """Writes the whole song, from frame 0 to `length_frames()`, to a stereo
+        WAV file at `path`: "pcm16" (16-bit), "pcm24" (24-bit) or "float32".
+        The song's own play position and voices are left as they are.
+        ValueError when a pattern loops forever."""
+        if encoding not in ("pcm16", "pcm24", "float32"):
+            raise ValueError(f"encoding must be 'pcm16', 'pcm24' or 'float32', not {encoding!r}")
+        samples = self._whole()
+        tamlor.AudioBuffer.write_wav(path, samples, self._rate, 2, cast(Any, encoding))
+
+    def play(self, output: Optional["tamlor.AudioOutput"] = None) -> None:
+        """Plays the whole song from its start on `output`, a started or
+        stopped `tamlor.AudioOutput` of the song's sample rate and 2 channels
+        (left playing afterwards), or on the default device when None (opened
+        for the song and closed once it has played out). The song's own play
+        position and voices are left as they are."""
+        if output is not None and not isinstance(output, tamlor.AudioOutput):
+            raise TypeError(f"output must be a tamlor.AudioOutput or None, not {type(output).__name__}")
+        fork = self._fork_at_start()
+        total = self._whole_length()
+        device = output if output is not None else tamlor.AudioOutput(sample_rate=self._rate, channels=2)
+        if not device.is_playing():
+            device.start()
+        block = 1 << 13
+        done = 0
+        while done < total:
+            device.write(fork.render(min(block, total - done)))
+            done += block
+        if output is None:
+            device.stop()
+
+    def _whole_length(self) -> int:
+        n = self.length_frames()
+        if n is None:
+            name = next(t.name for t in self._tracks if any(p.stop_step() is None for p in t._patterns))
+            raise ValueError(f"track {name!r} has a pattern that loops forever: the song has no end")
+        return n
+
+    def _whole(self) -> "array.array[float]":
+        """The whole song from frame 0 as interleaved stereo, rendered on a fork."""
+        total = self._whole_length()
+        return self._fork_at_start().render(total)
+
+    def _fork_at_start(self) -> "Song":
+        """An independent copy of the song at frame 0 with no voice sounding."""
+        state = self.__getstate__()
+        state["frame"] = 0
+        state["open"] = {}
+        state["tracks"] = [dict(t, voices=(t["voices"][0], [])) for t in state["tracks"]]
+        fork = Song.__new__(Song)
+        fork.__setstate__(copy.deepcopy(state))
+        return fork
+
+    # -- MIDI files -----------------------------------------------------------
+
+    @classmethod
+    def from_midi(cls, source: Any, sample_rate: int = 44100, instruments: Any = None) -> "Song":
+        """A new song from a Standard MIDI File: `source` is a path, bytes or a
+        binary file object; `instruments` is None (built-in sounds: a pitched
+        tone, and a drum kit on channel index 9), a callable
+        ``(channel, program, track_name) -> instrument``, or an object with an
+        ``instrument_for(channel, program, track_name)`` method. See
+        `tamlor_song.midifile` for the reading rules."""
+        from .midifile import read_midi
+        return read_midi(source, sample_rate, instruments)
+
+    def write_midi(self, destination: Any, ticks_per_beat: int = 480) -> None:
+        """Writes the song as a format 1 Standard MIDI File (a path, replaced
+        only once the whole file is written, or a binary file object): the
+        tempo map, then one MIDI track per song track with its name, program
+        and notes on its channel. ValueError when a pattern loops forever."""
+        from .midifile import write_midi
+        write_midi(self, destination, ticks_per_beat)
+
+    # -- saving and forking ---------------------------------------------------
+
+    def __getstate__(self) -> dict[str, Any]:
+        """The song as plain values: pickle and copy.deepcopy use it, so a copy
+        renders the same bits as the original from the same position on."""
+        tracks = []
+        for track in self._tracks:
+            sampler = track._sampler
+            tracks.append({
+                "name": track._name,
+                # A Sampler played directly is rebuilt from its own parts.
+                "instrument": None if track._instrument is sampler else track._instrument,
+                "sample": sampler.sample, "envelope": sampler.envelope, "max_voices": sampler.max_voices,
+                "voices": sampler._voices(),
+                "notes": list(track._notes), "patterns": list(track._patterns),
+                "channel": track._channel, "program": track._program,
+            })
+        return {
+            "rate": self._rate, "tempo": (list(self._tempo_beats), list(self._tempo_bpms), list(self._tempo_seconds)),
+            "mixer": self._mixer, "seq": self._seq, "frame": self._frame, "tracks": tracks,
+            "open": {key: (beat, handle) for key, (beat, _, handle) in self._open.items()},
+        }
+
+    def __setstate__(self, state: dict[str, Any]) -> None:
+        fresh = Song(sample_rate=state["rate"])
+        self.__dict__.update(fresh.__dict__)
+        self._tempo_beats, self._tempo_bpms, self._tempo_seconds = (list(x) for x in state["tempo"])
+        self._mixer = state["mixer"]
+        self._seq = state["seq"]
+        for index, t in enumerate(state["tracks"]):
+            sampler = tamlor.Sampler(t["sample"], sample_rate=self._rate, max_voices=t["max_voices"])
+            sampler.set_envelope(t["envelope"])
+            sampler._set_voices(t["voices"])
+            instrument = t["instrument"] if t["instrument"] is not None else sampler
+            track = self._install(index, t["name"], sampler, instrument)
+            track._notes = list(t["notes"])
+            track._patterns = list(t["patterns"])
+            track._channel, track._program = t["channel"], t["program"]
+        self._open = {key: (beat, self._tracks[key[0]]._release, handle)
+                      for key, (beat, handle) in state["open"].items()}
+        self._frame = state["frame"]
+        self._changed()
+
     # -- tracks ---------------------------------------------------------------
 
     @property
@@ -563,6 +842,12 @@ class Song:
         index = self._mixer.add_channel(name)
         self._mixer.set_channel_gain(index, g)
         self._mixer.set_channel_pan(index, p)
+        track = self._install(index, name, sampler, instrument)
+        self._changed()
+        return track
+
+    def _install(self, index: int, name: str, sampler: "tamlor.Sampler", instrument: Any) -> Track:
+        """Adds the Track object of mixer channel `index` and its render buffer."""
         track = Track(self, index, name, sampler, instrument)
         self._tracks.append(track)
         buffer = array.array("f", bytes(4 * _RUN))
@@ -571,7 +856,6 @@ class Song:
         self._views.append(view)
         self._renders.append(sampler.render_into)
         self._cut_length = -1
-        self._changed()
         return track
 
     # -- rendering ------------------------------------------------------------
@@ -693,11 +977,14 @@ class Song:
                     if at > a:
                         render(view[a:at])
                         a = at
-                    event[5](*event[6])
-                    if event[1]:  # a note-on
-                        sounding[event[7]] = event[8]
-                    else:
-                        sounding.pop(event[7], None)
+                    if event[1]:  # a note-on: remember the voice it started
+                        handle = event[5](*event[6])
+                        if handle is not None:
+                            sounding[event[7]] = (event[8], event[9], handle)
+                    else:  # a note-off: release that voice, if it started
+                        started = sounding.pop(event[7], None)
+                        if started is not None:
+                            event[5](started[2])
                 if a < n:
                     render(view[a:n])
         self._mixer.mix_down_into(out, self._cut_views)
@@ -713,7 +1000,7 @@ class Song:
         beats, bpms, secs, rate = self._tempo_beats, self._tempo_bpms, self._tempo_seconds, self._rate
         floor = math.floor
         for ti, track in enumerate(self._tracks):
-            start, stop = track._start, track._stop
+            start, release = track._start, track._release
             for seq, b, d, note, velocity in track._notes:
                 i = bisect_right(beats, b) - 1
                 on = floor((secs[i] + ((b - beats[i]) * 60.0) / bpms[i]) * rate + 0.5)
@@ -723,12 +1010,12 @@ class Song:
                 if off <= on:
                     continue  # shorter than a frame: silent
                 key = (ti, seq, 0)
-                append((on, _ON, ti, seq, 0, start, (note, velocity), key, (e, stop, (note,))))
-                append((off, _OFF, ti, seq, 0, stop, (note,), key))
+                append((on, _ON, ti, seq, 0, start, (note, velocity), key, e, release))
+                append((off, _OFF, ti, seq, 0, release, (), key))
         fixed.sort()
         self._fixed = fixed
         self._fixed_frames = [e[0] for e in fixed]
-        self._late = [(frame, _OFF, *key, stop_call, args, key) for key, (stop_beat, stop_call, args)
+        self._late = [(frame, _OFF, *key, release, (), key) for key, (stop_beat, release, _)
                       in self._open.items() if self._frame_of(stop_beat) < frame]
         self._horizon = frame
         self._events = []
@@ -767,7 +1054,7 @@ class Song:
         b0 = self._beat_near(first - 1)
         b1 = self._beat_near(stop + 1)
         for ti, track in enumerate(self._tracks):
-            start, stop_note = track._start, track._stop
+            start, release = track._start, track._release
             for p in track._patterns:
                 sd, length, end, steps = p.step, p.length, p.end, p.steps
                 last = p.stop_step()
@@ -794,9 +1081,9 @@ class Song:
                         if walk < 0:
                             if first <= on < stop:
                                 out.append((on, _ON, ti, p.seq, k, start, (note, velocity), (ti, p.seq, k),
-                                            (on_b + ticks * sd, stop_note, (note,))))
+                                            on_b + ticks * sd, release))
                         elif first <= off < stop:
-                            out.append((off, _OFF, ti, p.seq, k, stop_note, (note,), (ti, p.seq, k)))
+                            out.append((off, _OFF, ti, p.seq, k, release, (), (ti, p.seq, k)))
         return out
 
     def seek(self, frame: int) -> None:

@@ -46,6 +46,18 @@ inline void to_pcm16(const float* in, std::size_t n, std::int16_t* out) {
     for (; i < n; ++i) out[i] = to_pcm16(in[i]);
 }
 
+// 24-bit PCM the same way, in double precision: scaled by 2^23, clipped to
+// -8388608..8388607, rounded to nearest with ties to even; NaN gives 0.
+inline std::int32_t to_pcm24(float x) {
+    double y = static_cast<double>(x) * 8388608.0;  // exact
+    y = (y == y) ? y : 0.0;
+    y = y < -8388608.0 ? -8388608.0 : y;
+    y = y > 8388607.0 ? 8388607.0 : y;
+    // 1.5 x 2^52 rounds a double to an integer the same way; exact for |y| <= 2^51.
+    y = (y + 6755399441055744.0) - 6755399441055744.0;
+    return static_cast<std::int32_t>(y);
+}
+
 inline float from_pcm16(std::int16_t v) { return static_cast<float>(v) / 32768.0f; }
 
 }  // namespace tamlor::audio

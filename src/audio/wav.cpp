@@ -59,9 +59,11 @@ std::string four_cc(const unsigned char* p) {
 // ---------------------------------------------------------------------------
 // Writing
 
-std::size_t bytes_per_sample(WavEncoding e) { return e == WavEncoding::pcm16 ? 2 : 4; }
+std::size_t bytes_per_sample(WavEncoding e) {
+    return e == WavEncoding::pcm16 ? 2 : (e == WavEncoding::pcm24 ? 3 : 4);
+}
 
-std::size_t header_size(WavEncoding e) { return e == WavEncoding::pcm16 ? 44 : 58; }
+std::size_t header_size(WavEncoding e) { return e == WavEncoding::float32 ? 58 : 44; }
 
 // Checks what encode_wav and write_wav promise to refuse; the data size.
 std::uint32_t checked_data_size(std::size_t count, std::uint32_t sample_rate, std::uint16_t channels,
@@ -84,7 +86,7 @@ std::uint32_t checked_data_size(std::size_t count, std::uint32_t sample_rate, st
 
 void header(unsigned char* h, std::uint32_t data_size, std::uint32_t sample_rate, std::uint16_t channels,
             WavEncoding encoding) {
-    const bool pcm = encoding == WavEncoding::pcm16;
+    const bool pcm = encoding != WavEncoding::float32;
     const auto width = static_cast<std::uint16_t>(bytes_per_sample(encoding));
     const auto block = static_cast<std::uint16_t>(channels * width);
     const std::size_t size = header_size(encoding);
@@ -114,6 +116,13 @@ void header(unsigned char* h, std::uint32_t data_size, std::uint32_t sample_rate
 void encode_samples(const float* in, std::size_t n, WavEncoding encoding, unsigned char* out) {
     if (encoding == WavEncoding::pcm16) {
         for (std::size_t i = 0; i < n; ++i) put16(out + 2 * i, static_cast<std::uint16_t>(to_pcm16(in[i])));
+    } else if (encoding == WavEncoding::pcm24) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<std::uint32_t>(to_pcm24(in[i]));
+            out[3 * i] = static_cast<unsigned char>(v);
+            out[3 * i + 1] = static_cast<unsigned char>(v >> 8);
+            out[3 * i + 2] = static_cast<unsigned char>(v >> 16);
+        }
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             std::uint32_t bits;
@@ -211,6 +220,8 @@ bool write_samples(std::FILE* file, const float* samples, std::size_t n, WavEnco
     constexpr std::size_t slice = 1 << 16;
     if constexpr (std::endian::native == std::endian::little) {
         if (encoding == WavEncoding::float32) return std::fwrite(samples, sizeof(float), n, file) == n;
+    }
+    if (std::endian::native == std::endian::little && encoding == WavEncoding::pcm16) {
         std::vector<std::int16_t> buffer(std::min(slice, n));
         for (std::size_t done = 0; done < n; done += slice) {
             const std::size_t k = std::min(slice, n - done);
@@ -232,8 +243,9 @@ bool write_samples(std::FILE* file, const float* samples, std::size_t n, WavEnco
 
 WavEncoding wav_encoding(std::string_view name) {
     if (name == "pcm16") return WavEncoding::pcm16;
+    if (name == "pcm24") return WavEncoding::pcm24;
     if (name == "float32") return WavEncoding::float32;
-    throw ValueError("encoding must be 'pcm16' or 'float32', not '" + std::string(name) + "'");
+    throw ValueError("encoding must be 'pcm16', 'pcm24' or 'float32', not '" + std::string(name) + "'");
 }
 
 std::vector<unsigned char> encode_wav(const float* samples, std::size_t count, std::uint32_t sample_rate,

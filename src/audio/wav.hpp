@@ -1,8 +1,8 @@
 // WAV files: interleaved 32-bit float samples to and from RIFF/WAVE.
 //
 // Written files hold a "fmt " chunk and a "data" chunk, little-endian, in one
-// of two encodings: 16-bit PCM (through to_pcm16: clipped, rounded) or 32-bit
-// IEEE float (the samples bit for bit, with the "fact" chunk such files
+// of three encodings: 16-bit PCM (through to_pcm16: clipped, rounded), 24-bit
+// PCM (to_pcm24, alike) or 32-bit IEEE float (the samples bit for bit, with the "fact" chunk such files
 // carry). Read files may be PCM of 8, 16, 24 or 32 bits or IEEE float of 32
 // or 64 bits, plain or in the extensible format, with any channel count;
 // other chunks are skipped. PCM is scaled to -1..1 by 2^(bits-1) (8-bit data
@@ -19,9 +19,9 @@
 
 namespace tamlor::audio {
 
-enum class WavEncoding { pcm16, float32 };
+enum class WavEncoding { pcm16, float32, pcm24 };
 
-// "pcm16" or "float32"; anything else is a ValueError.
+// "pcm16", "pcm24" or "float32"; anything else is a ValueError.
 WavEncoding wav_encoding(std::string_view name);
 
 // The whole file for `count` interleaved samples. ValueError when the file

@@ -2,6 +2,7 @@
 // so member-wise equality is variant-plus-fields equality.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -60,6 +61,16 @@ struct Message {
 
     // "Clock", or "NoteOn { channel: MidiChannel(0), note: Note(60), velocity: Velocity(100) }".
     std::string text() const;
+
+    // The message on the wire: a status byte and its data bytes (1 to 3
+    // bytes, written to `out`; returns the count). ValueError when a field
+    // does not fit its wire width: 7 bits for control values, programs and
+    // pressures, 14 bits for a pitch-bend value.
+    std::size_t to_bytes(unsigned char out[3]) const;
+    // The message of exactly one complete wire message: a channel message
+    // of its length, or Clock, Start, Continue or Stop. ValueError, with the
+    // reason, for anything else (a note-on of velocity 0 stays a NoteOn).
+    static Message from_bytes(const unsigned char* data, std::size_t size);
 };
 
 }  // namespace tamlor::midi

@@ -109,10 +109,20 @@ void Sampler::note_on(std::uint8_t note, std::uint8_t velocity) {
     handle_message(midi::Message::note_on(midi::Channel{0}, n, v));
 }
 
-void Sampler::note_on_sample(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample) {
+std::uint64_t Sampler::note_on_sample(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample) {
     midi::Note::make(note);
     midi::Velocity::make(velocity);
-    start_voice(note, velocity, sample);
+    return start_voice(note, velocity, sample);
+}
+
+bool Sampler::release_voice(std::uint64_t handle) {
+    for (Voice& v : voices_) {
+        if (v.id == handle && v.active && handle != 0) {
+            v.envelope.release();
+            return true;
+        }
+    }
+    return false;
 }
 
 void Sampler::note_off(std::uint8_t note) {
@@ -130,13 +140,15 @@ void Sampler::all_notes_off() {
     for (Voice& v : voices_) v.envelope.release();
 }
 
-void Sampler::start_voice(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample) {
+std::uint64_t Sampler::start_voice(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample) {
     const double increment = playback_increment(sample.root_note(), note, sample.sample_rate(), sample_rate_);
     // At most one voice is stolen per note start, the oldest, even when a
     // lowered limit leaves more voices than it allows. After an erase the
     // append cannot reallocate; without one, a failed append changes nothing.
     if (!voices_.empty() && voices_.size() >= max_voices_) voices_.erase(voices_.begin());
     voices_.emplace_back(sample, envelope_, note, velocity, increment);
+    voices_.back().id = next_handle_;
+    return next_handle_++;
 }
 
 void Sampler::render(float* out, std::size_t frames) {

@@ -21,6 +21,7 @@ struct Voice {
     double increment;        // read-position advance per output frame
     bool active = true;      // cleared when the voice has finished
     std::uint8_t note;
+    std::uint64_t id = 0;    // its handle: voices are numbered from 1 as they start
 
     Voice(const AudioSample& s, const Envelope& e, std::uint8_t note, std::uint8_t velocity, double increment)
         : sample(s), envelope(e), gain(velocity / 127.0), increment(increment), note(note) {}
@@ -56,7 +57,24 @@ public:
     // `sample` (its frames, rate, root note and loop points) instead of the
     // sampler's own, under the same voice limit and envelope: how one sampler
     // plays the zones of a sample map. note_off releases it like any other.
-    void note_on_sample(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample);
+    // Returns the new voice's handle (see release_voice).
+    std::uint64_t note_on_sample(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample);
+    // note_on_sample with the sampler's own sample.
+    std::uint64_t note_on_voice(std::uint8_t note, std::uint8_t velocity) {
+        return note_on_sample(note, velocity, sample_);
+    }
+    // Releases the one voice whose start returned `handle`, if it still
+    // sounds; other voices of its pitch play on. False when it has gone
+    // (finished, stolen or dropped).
+    bool release_voice(std::uint64_t handle);
+    // The handle the next voice gets; handles count up from 1 and are never reused.
+    std::uint64_t next_handle() const { return next_handle_; }
+    // Replaces every voice and the handle counter (the inverse of reading
+    // voices() and next_handle()); the caller has checked each voice's fields.
+    void restore_voices(std::vector<Voice> voices, std::uint64_t next_handle) {
+        voices_ = std::move(voices);
+        next_handle_ = next_handle;
+    }
     std::size_t active_voice_count() const;
     // Releases every voice.
     void all_notes_off();
@@ -69,13 +87,15 @@ public:
     void render(float* out, std::size_t frames);
 
 private:
-    void start_voice(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample);
+    // Starts a voice and returns its handle.
+    std::uint64_t start_voice(std::uint8_t note, std::uint8_t velocity, const AudioSample& sample);
 
     AudioSample sample_;
     std::vector<Voice> voices_;  // oldest first
     std::size_t max_voices_;
     Envelope envelope_;
     std::uint32_t sample_rate_;
+    std::uint64_t next_handle_ = 1;
 };
 
 }  // namespace tamlor::sampler

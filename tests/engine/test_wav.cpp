@@ -127,8 +127,22 @@ TEST(WavWrite, RefusesWhatAFileCannotHold) {
     EXPECT_THROW(encode_wav(s, 4, 0, 2, WavEncoding::float32), ValueError);
     EXPECT_THROW(encode_wav(s, std::size_t{1} << 31, 44100, 1, WavEncoding::pcm16), ValueError);  // 4 GiB
     EXPECT_THROW(encode_wav(s, 2, 4000000000u, 2, WavEncoding::float32), ValueError);  // bytes per second
-    EXPECT_THROW(wav_encoding("pcm24"), ValueError);
+    EXPECT_THROW(wav_encoding("pcm8"), ValueError);
     EXPECT_EQ(encode_wav(s, 0, 1, 1, WavEncoding::float32).size(), 58u);  // an empty file is a file
+}
+
+TEST(WavWrite, Pcm24IsThreeBytesPerSampleAndReadsBack) {
+    const float s[4] = {1.0f, -1.0f, 0.5f, -0.25f};
+    EXPECT_EQ(wav_encoding("pcm24"), WavEncoding::pcm24);
+    const std::vector<unsigned char> file = encode_wav(s, 4, 8000, 2, WavEncoding::pcm24);
+    ASSERT_EQ(file.size(), 44u + 12u);
+    EXPECT_EQ(file[34], 24);  // bits per sample
+    EXPECT_EQ(std::vector<unsigned char>(file.begin() + 44, file.begin() + 50),
+              (std::vector<unsigned char>{0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80}));
+    const AudioBuffer back = decode_wav(file.data(), file.size());
+    EXPECT_EQ(back.sample_at(0, 1), -1.0f);
+    EXPECT_EQ(back.sample_at(1, 0), 0.5f);
+    EXPECT_EQ(back.sample_at(1, 1), -0.25f);
 }
 
 TEST(WavRoundTrip, FloatKeepsEveryBitAndPcmEveryValue) {
