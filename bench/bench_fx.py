@@ -77,3 +77,52 @@ def main() -> list[str]:
 
 if __name__ == "__main__":
     sys.exit(1 if main() else 0)
+
+
+def effects_song() -> tuple[Any, int]:
+    """16 tracks (four sets of a lead, a bass, two-zone chords and drums), 288
+    beats at 96 bpm (three minutes), a filter and a compressor on every track,
+    every track sending to a reverb bus, a limiter on the master."""
+    import math
+
+    import tamlor
+    import tamlor_song
+
+    def looped(oscillator: Any, frames: int, root: int) -> tamlor.AudioSample:
+        sample = tamlor.AudioSample(oscillator.render_to_buffer(frames), root_note=root)
+        sample.loop_start, sample.loop_end = 0, frames
+        return sample
+
+    song = tamlor_song.Song(bpm=96.0, sample_rate=SR)
+    env = tamlor.Envelope(0.005, 0.1, 0.7, 0.1)
+    decay = [math.exp(-i / 2000.0) for i in range(8000)]
+    hit = tamlor.NoiseSource(0.5, seed=3).render_to_buffer(8000)
+    song.add_bus("room", [fx.Reverb(decay=1.8, mix=1.0, sample_rate=SR)])
+    beats = 288.0
+    for copy_index in range(4):
+        zones = tamlor.SampleMap()
+        zones.add_mapping(tamlor.SampleMapping(looped(tamlor.SawOscillator(220.0, 0.2), 4410, 57), 0, 63, 0, 127))
+        zones.add_mapping(tamlor.SampleMapping(looped(tamlor.SineOscillator(440.0, 0.3), 4410, 69), 64, 127, 0, 127))
+        instruments: list[tuple[tamlor.Sampler | tamlor.SampleMap, int, int]] = [
+            (tamlor.Sampler(looped(tamlor.SquareOscillator(440.0, 0.3), 4400, 69), sample_rate=SR), 600, 60),
+            (tamlor.Sampler(looped(tamlor.SawOscillator(55.0, 0.5), 4410, 33), sample_rate=SR), 300, 36),
+            (zones, 400, 55),
+        ]
+        for i, (instrument, count, low) in enumerate(instruments):
+            track = song.add_track(f"t{copy_index}{i}", instrument, gain=0.3, pan=0.25 * (i - 1), envelope=env,
+                                   max_voices=6)
+            spacing = beats / count
+            track.add_notes([(k * spacing, 0.8 * spacing, low + (k * 7 + copy_index) % 17, 70 + k % 50)
+                             for k in range(count)])
+        drum = tamlor.Sampler(tamlor.AudioSample([2.0 * x * d + 0.5 * d for x, d in zip(hit, decay)]),
+                              sample_rate=SR)
+        pattern = tamlor.Pattern(128)
+        for i in range(25):
+            pattern.set_step(i * 5, tamlor.Step(60 + i % 5, 100, 1))
+        song.add_track(f"drums{copy_index}", drum, gain=0.3, max_voices=4).add_pattern(pattern, 0.25, end_beat=beats)
+    for track in song.tracks:
+        track.effects = [fx.Filter("lowpass", frequency=3000.0, sample_rate=SR),
+                         fx.Compressor(threshold_db=-20.0, ratio=3.0, sample_rate=SR)]
+        track.send("room", 0.2)
+    song.effects.append(fx.Limiter(ceiling_db=-0.3, sample_rate=SR))
+    return song, int(beats * 60 / 96.0 * SR)

@@ -491,3 +491,11 @@ class Limiter:
 
     def __deepcopy__(self, memo: Any, /) -> Limiter:
         """A new effect in the same state."""
+
+def _add_scaled(dst: _FloatBuffer, src: _FloatBuffer, gain: _Real) -> None:
+    """dst[i] += src[i] * gain for two buffers of 32-bit floats of the same
+    length (the song layer's mixing helper)."""
+
+def _scale(buffer: _FloatBuffer, gain: _Real) -> None:
+    """buffer[i] *= gain for a buffer of 32-bit floats (the song layer's
+    mixing helper)."""

@@ -20,6 +20,7 @@ const Entry registry[] = {
 };
 
 int exec_module(PyObject* module) {
+    if (PyModule_AddFunctions(module, fx_types::functions()) < 0) return -1;
     kit::Ref all(PyList_New(0));
     if (!all) return -1;
     for (const Entry& entry : registry) {

@@ -13,4 +13,7 @@ PyTypeObject* reverb();
 PyTypeObject* compressor();
 PyTypeObject* limiter();
 
+// The module's private functions (the song layer's mixing helpers).
+PyMethodDef* functions();
+
 }  // namespace tamlor::py::fx_types

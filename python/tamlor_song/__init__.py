@@ -8,7 +8,8 @@ of its own.
 from __future__ import annotations
 
 from .cli import render_file
+from .effects import Bus
 from .midifile import read_midi, write_midi
 from .song import Song, StepEvent, Track
 
-__all__ = ["Song", "Track", "StepEvent", "read_midi", "write_midi", "render_file"]
+__all__ = ["Song", "Track", "StepEvent", "Bus", "read_midi", "write_midi", "render_file"]

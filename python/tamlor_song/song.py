@@ -58,6 +58,8 @@ from typing import Any, Callable, Iterable, Optional, TypeAlias, Union, cast
 
 import tamlor
 
+from .effects import Bus, Effect, Routing, all_effects, check_chain, restore, snapshot, tail_frames
+
 __all__ = ["Song", "Track", "StepEvent"]
 
 #: One event of ``tamlor.StepSequencer.process_beat_range``:
@@ -239,6 +241,8 @@ class Track:
         # two overlapping notes of one pitch each keep their written length.
         self._release: Callable[[int], bool] = sampler.release_voice
         self._channel: Optional[int] = None
+        self._effects: list[Effect] = []
+        self._sends: dict[str, float] = {}
         self._program: Optional[int] = None
 
     def __reduce__(self) -> tuple[Any, ...]:
@@ -345,6 +349,38 @@ class Track:
     @solo.setter
     def solo(self, value: bool) -> None:
         self._song._mixer.set_channel_solo(self._index, _flag(value, "solo"))
+
+    @property
+    def effects(self) -> list[Effect]:
+        """The track's effects chain (a list of `tamlor_fx` effects, stereo, at
+        the song's sample rate), run in order on the track's stereo signal after
+        its gain and pan. Edit the list in place; assigning a new list works too."""
+        return self._effects
+
+    @effects.setter
+    def effects(self, value: list[Effect]) -> None:
+        self._effects = check_chain(value, self._song.sample_rate, f"track {self._name!r} effects")
+
+    @property
+    def sends(self) -> dict[str, float]:
+        """The track's sends, bus name to linear level (a copy)."""
+        return dict(self._sends)
+
+    def send(self, bus: str, level: float) -> None:
+        """Feeds the track's signal, after its effects, to the bus named `bus`
+        (see `Song.add_bus`) at the linear `level` (0 or more; 0 stops the
+        send)."""
+        if not isinstance(bus, str):
+            raise TypeError(f"bus must be a str, not {type(bus).__name__}")
+        if bus not in self._song._buses:
+            raise ValueError(f"no bus named {bus!r} in this song")
+        x = _level(level, "level")
+        if x < 0.0:
+            raise ValueError(f"level must be 0 or more (got {x!r})")
+        if x == 0.0:
+            self._sends.pop(bus, None)
+        else:
+            self._sends[bus] = x
 
     def add_note(self, start_beat: float, duration_beats: float, note: int, velocity: int = 100) -> None:
         """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
@@ -521,6 +557,12 @@ class Song:
         # move a note-off before the play position; it is then given at once.
         self._open: dict[tuple[int, int, int], tuple[float, Callable[[int], bool], int]] = {}
         self._late: list[_Event] = []
+        # Effects: the master chain, the buses by name, and the routing that
+        # runs them (made on first use); `_road` is the current call's.
+        self._master_effects: list[Effect] = []
+        self._buses: dict[str, Bus] = {}
+        self._routing: Optional[Routing] = None
+        self._road: Optional[Routing] = None
 
     def __repr__(self) -> str:
         return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
@@ -645,9 +687,9 @@ class Song:
         return last + self._tail_frames()
 
     def _tail_frames(self) -> int:
-        """Frames of sound after the tracks' voices have ended (none yet: the
-        mix adds no tail of its own)."""
-        return 0
+        """Frames of sound after the tracks' voices have ended: the effects'
+        tails (reverb, echoes, lookahead)."""
+        return tail_frames(self)
 
     def _last_off_frame(self, notes: list[tuple[float, float, int, int]]) -> Optional[int]:
         """The latest note-off frame among `notes` that sound (None if none does)."""
@@ -753,11 +795,14 @@ class Song:
                 "voices": sampler._voices(),
                 "notes": list(track._notes), "patterns": list(track._patterns),
                 "channel": track._channel, "program": track._program,
+                "effects": list(track._effects), "sends": dict(track._sends),
             })
         return {
             "rate": self._rate, "tempo": (list(self._tempo_beats), list(self._tempo_bpms), list(self._tempo_seconds)),
             "mixer": self._mixer, "seq": self._seq, "frame": self._frame, "tracks": tracks,
             "open": {key: (beat, handle) for key, (beat, _, handle) in self._open.items()},
+            "effects": list(self._master_effects),
+            "buses": [(name, list(bus.effects)) for name, bus in self._buses.items()],
         }
 
     def __setstate__(self, state: dict[str, Any]) -> None:
@@ -775,6 +820,9 @@ class Song:
             track._notes = list(t["notes"])
             track._patterns = list(t["patterns"])
             track._channel, track._program = t["channel"], t["program"]
+            track._effects, track._sends = list(t.get("effects", [])), dict(t.get("sends", {}))
+        self._master_effects = list(state.get("effects", []))
+        self._buses = {name: Bus(name, list(effects)) for name, effects in state.get("buses", [])}
         self._open = {key: (beat, self._tracks[key[0]]._release, handle)
                       for key, (beat, handle) in state["open"].items()}
         self._frame = state["frame"]
@@ -795,6 +843,36 @@ class Song:
     @master_gain.setter
     def master_gain(self, value: float) -> None:
         self._mixer.master_gain = _level(value, "master_gain")
+
+    @property
+    def effects(self) -> list[Effect]:
+        """The master effects chain: `tamlor_fx` effects (stereo, at the song's
+        sample rate) run in order on the whole mix after the master gain, so a
+        limiter here is the last thing the signal meets. Edit the list in place;
+        assigning a new list works too."""
+        return self._master_effects
+
+    @effects.setter
+    def effects(self, value: list[Effect]) -> None:
+        self._master_effects = check_chain(value, self._rate, "song.effects")
+
+    @property
+    def buses(self) -> dict[str, Bus]:
+        """The buses by name, in the order they were added (a copy of the mapping)."""
+        return dict(self._buses)
+
+    def add_bus(self, name: str, effects: Optional[list[Effect]] = None) -> Bus:
+        """Adds a shared effects chain named `name` (a reverb for many tracks,
+        say) and returns it. Tracks feed it with `Track.send(name, level)`; its
+        `effects` run on the sum of the sends, and the result is mixed in with
+        the tracks before the master gain."""
+        if not isinstance(name, str):
+            raise TypeError(f"name must be a str, not {type(name).__name__}")
+        if name in self._buses:
+            raise ValueError(f"there is already a bus named {name!r}")
+        bus = Bus(name, check_chain([] if effects is None else effects, self._rate, f"bus {name!r} effects"))
+        self._buses[name] = bus
+        return bus
 
     def add_track(self, name: str, instrument: _Instrument, gain: float = 0.8, pan: float = 0.0,
                   envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[int] = None) -> Track:
@@ -900,18 +978,37 @@ class Song:
         if count & 1:
             raise ValueError(f"out must hold a whole number of stereo frames (got {count} values)")
         total = count >> 1
+        road = self._road = self._effects_road()
+        if road is None:
+            self._render_frames(view, total)
+            return
+        # Effects keep state from call to call: a call that fails leaves them
+        # as they were.
+        saved = snapshot(road.effects())
+        try:
+            self._render_frames(view, total)
+        except BaseException:
+            restore(saved)
+            raise
+
+    def _render_frames(self, view: memoryview, total: int) -> None:
+        """Renders the next `total` frames into `view` (2 x total floats)."""
+        road = self._road
         if total == self._cut_length and self._due >= self._frame + total:
             # The common case, a block like the last one with nothing starting
             # or stopping inside it: one call per track and the mix.
             for render, cut in self._cut_renders:
                 render(cut)
-            self._mixer.mix_down_into(view, self._cut_views)
+            if road is None:
+                self._mixer.mix_down_into(view, self._cut_views)
+            else:
+                road.mix(view, self._cut_views, total)
             self._frame += total
             return
         if not total:
             return
-        if not self._tracks:
-            view[:] = array.array("f", bytes(4 * count))
+        if not self._tracks and road is None:
+            view[:] = array.array("f", bytes(8 * total))
             self._frame += total
             return
         if total <= _RUN:
@@ -920,6 +1017,16 @@ class Song:
         for done in range(0, total, _RUN):
             n = min(_RUN, total - done)
             self._run(view[2 * done:2 * (done + n)], n)
+
+    def _effects_road(self) -> Optional[Routing]:
+        """The effects routing, checked and ready, when the song has any effect,
+        bus or send; None when the one mixer does it all."""
+        if not (self._master_effects or self._buses or any(t._effects or t._sends for t in self._tracks)):
+            return None
+        if self._routing is None:
+            self._routing = Routing(self, _RUN)
+        self._routing.prepare()
+        return self._routing
 
     def _run(self, out: memoryview, n: int) -> None:
         """Renders n <= _RUN frames into `out` (2n floats)."""
@@ -987,7 +1094,10 @@ class Song:
                             event[5](started[2])
                 if a < n:
                     render(view[a:n])
-        self._mixer.mix_down_into(out, self._cut_views)
+        if self._road is None:
+            self._mixer.mix_down_into(out, self._cut_views)
+        else:
+            self._road.mix(out, self._cut_views, n)
         self._frame = end
 
     def _compile(self, frame: int) -> None:
@@ -1099,6 +1209,9 @@ class Song:
             raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
         for track in self._tracks:
             track._sampler.panic()
+        # Silence everywhere: the effects' tails stop too.
+        for effect in all_effects(self):
+            effect.reset()
         self._open.clear()
         self._frame = f
         self._changed()
