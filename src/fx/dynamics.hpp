@@ -59,6 +59,8 @@ public:
 
 private:
     void update();
+    double target_of(double level, double level_db) const;
+    double follow(double target, double env) const;
 
     std::uint32_t rate_;
     std::uint32_t channels_;

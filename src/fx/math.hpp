@@ -68,6 +68,50 @@ inline double log2_det(double x) {
     return static_cast<double>(e) + 2.0 * s * p / std::numbers::ln2;
 }
 
+// Branch-free log2 and exp2 for level detection, accurate to about 1e-12
+// (far below what a gain needs) and straight-line, so that a loop over a
+// block runs them side by side; every step is one IEEE operation, so the
+// bits are the same on every machine and in every loop.
+//
+// quick_log2: x a positive finite double that is not subnormal (other
+// values give some finite number).
+inline double quick_log2(double x) {
+    const auto bits = std::bit_cast<std::uint64_t>(x);
+    // The exponent field as a double without an integer conversion: placed
+    // in the low bits of 2^52, whose value then is 2^52 + field.
+    const double e = std::bit_cast<double>(0x4330000000000000ULL | (bits >> 52)) - (4503599627370496.0 + 1023.0);
+    const double m = std::bit_cast<double>((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);  // 1 .. 2
+    // log2 m = 1/2 + 2 atanh(s) / ln 2 with s = (m - sqrt 2) / (m + sqrt 2), |s| <= 0.1716.
+    const double s = (m - std::numbers::sqrt2) / (m + std::numbers::sqrt2);
+    const double z = s * s;
+    const double p = 1.0 + z * (1.0 / 3.0 + z * (1.0 / 5.0 + z * (1.0 / 7.0 + z * (1.0 / 9.0 + z * (1.0 / 11.0)))));
+    return (e + 0.5) + s * p * (2.0 * std::numbers::log2e);
+}
+
+// quick_exp2: x within -1000 .. 1000.
+inline double quick_exp2(double x) {
+    constexpr double shifter = 6755399441055744.0;  // 1.5 x 2^52
+    const double shifted = x + shifter;
+    const double n = shifted - shifter;
+    const double t = (x - n) * std::numbers::ln2;  // |t| <= 0.3466
+    double p = 1.0 / 39916800.0;
+    p = p * t + 1.0 / 3628800.0;
+    p = p * t + 1.0 / 362880.0;
+    p = p * t + 1.0 / 40320.0;
+    p = p * t + 1.0 / 5040.0;
+    p = p * t + 1.0 / 720.0;
+    p = p * t + 1.0 / 120.0;
+    p = p * t + 1.0 / 24.0;
+    p = p * t + 1.0 / 6.0;
+    p = p * t + 0.5;
+    p = p * t + 1.0;
+    p = p * t + 1.0;
+    // The low bits of `shifted` hold n + 2^51.
+    const auto k = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(shifted) & 0x000fffffffffffffULL) -
+                   (std::int64_t{1} << 51);
+    return p * std::bit_cast<double>(static_cast<std::uint64_t>(k + 1023) << 52);
+}
+
 inline double db_to_gain(double db) { return exp2_det(db * (std::numbers::log2e * std::numbers::ln10 / 20.0)); }
 inline double gain_to_db(double gain) { return log2_det(gain) * (20.0 / (std::numbers::log2e * std::numbers::ln10)); }
 

@@ -42,6 +42,19 @@ TEST(FxMath, PowersAndLogarithmsAreCloseToTheLongDoubleOnes) {
     EXPECT_TRUE(std::isnan(log2_det(-1.0)));
 }
 
+TEST(FxMath, QuickPowersAndLogarithmsAreCloseEnoughForGains) {
+    std::mt19937_64 rng(9);
+    std::uniform_real_distribution<double> exponent(-999.0, 999.0);
+    for (int i = 0; i < 100000; ++i) {
+        const double x = exponent(rng);
+        EXPECT_LE(std::fabs(quick_exp2(x) / exp2_det(x) - 1.0), 1e-12) << x;
+        const double y = exp2_det(x);
+        EXPECT_LE(std::fabs(quick_log2(y) - log2_det(y)), 1e-10) << y;  // 6e-10 dB
+    }
+    EXPECT_NEAR(quick_log2(1.0), 0.0, 1e-15);
+    EXPECT_NEAR(quick_exp2(0.0), 1.0, 1e-15);
+}
+
 TEST(FxMath, GlideMovesInEqualStepsAndLandsExactly) {
     Glide g(1.0);
     g.to(2.0, 4);
