@@ -18,6 +18,7 @@ SECTIONS = {
                      "AudioBuffer(frames=512, sample_rate=44100, channels=2)"],
     "Audio as arrays (NumPy)": ["(512, 2) True"],
     "Songs: `tamlor_song`": ["22050 205800 88200"],
+    "Effects: `tamlor_fx`": ["60 2432", "True"],
     "Hearing it and keeping it": [],
 }
 
