@@ -179,6 +179,13 @@ def test_bad_chains_are_refused_before_anything_moves():
         track.effects.pop()
     with pytest.raises(TypeError):
         song.effects = fx.Limiter()
+    shared = fx.Compressor()
+    song.tracks[0].effects.append(shared)
+    song.tracks[1].effects.append(shared)  # one state for two signals
+    with pytest.raises(ValueError, match="twice"):
+        song.render(100)
+    song.tracks[0].effects.pop()
+    song.tracks[1].effects.pop()
     clean = full_song()
     assert song.render(3000) == clean.render(3000)
 

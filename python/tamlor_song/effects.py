@@ -118,6 +118,14 @@ class Routing:
         for name in buses:
             if name not in self._bus_buffers:
                 self._bus_buffers[name] = memoryview(array.array("f", bytes(8 * self._run)))
+        # One effect object in two places would carry its state from one
+        # signal into another, and change with the block size: refused.
+        seen: set[int] = set()
+        for chain in [t._effects for t in tracks] + [b.effects for b in buses.values()] + [song._master_effects]:
+            for effect in chain:
+                if id(effect) in seen:
+                    raise ValueError(f"{effect!r} is in the song twice; give each place its own (copy.copy)")
+                seen.add(id(effect))
         soloed = any(t.solo for t in tracks)
         plan = []
         for i, track in enumerate(tracks):
