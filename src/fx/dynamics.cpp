@@ -91,19 +91,39 @@ constexpr double octaves_per_db = 1.0 / db_per_octave;
 
 namespace {
 
-// The level in dB of each frame (levels above 0 only: the caller uses the
-// others not at all), and the gain of each gain reduction: loops over a
-// block, the same operations as the frame-by-frame road.
-[[gnu::always_inline]] inline void levels_to_db(const double* level, double* db, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) db[i] = quick_log2(level[i]) * db_per_octave;
+// The static curve as one straight-line computation per frame: every part
+// is computed and one is picked, so a loop over a block runs side by side.
+struct Curve {
+    double knee_start;  // linear level below which nothing is reduced
+    double threshold;   // dB
+    double slope;       // 1 / ratio - 1: the reduction per dB over the threshold
+    double knee;        // knee width, dB
+    double bend;        // slope / (2 knee) in the knee, 0 for a hard knee
+};
+
+// The gain reduction in dB (0 or below) the curve asks for at each level:
+// 0 at or below the knee and for NaN (which then keeps the gain as it is).
+[[gnu::always_inline]] inline void reductions(const double* level, double* out, std::size_t n, const Curve& c) {
+    const double knee_start = c.knee_start, threshold = c.threshold, slope = c.slope, knee = c.knee,
+                 half_knee = c.knee * 0.5, bend = c.bend;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double over = quick_log2(level[i]) * db_per_octave - threshold;
+        const double hard = over * slope;
+        const double d = over + half_knee;
+        const double soft = d * d * bend;
+        const double twice = over + over;
+        const double r = twice < -knee ? 0.0 : (twice > knee ? hard : soft);
+        out[i] = level[i] > knee_start ? r : 0.0;
+    }
 }
+// The gain of each applied level in dB.
 [[gnu::always_inline]] inline void db_to_gains(const double* db, double* gain, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) gain[i] = quick_exp2(db[i] * octaves_per_db);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target("avx2")]] void levels_to_db_avx2(const double* level, double* db, std::size_t n) {
-    levels_to_db(level, db, n);
+[[gnu::target("avx2")]] void reductions_avx2(const double* level, double* out, std::size_t n, const Curve& c) {
+    reductions(level, out, n, c);
 }
 [[gnu::target("avx2")]] void db_to_gains_avx2(const double* db, double* gain, std::size_t n) {
     db_to_gains(db, gain, n);
@@ -114,11 +134,13 @@ bool has_avx2() {
 }
 #endif
 
-void levels_to_db_any(const double* level, double* db, std::size_t n) {
+// The same operations four lanes at a time where AVX2 is there, two
+// otherwise: the same bits either way (no fused multiply-add).
+void reductions_any(const double* level, double* out, std::size_t n, const Curve& c) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (has_avx2()) return levels_to_db_avx2(level, db, n);
+    if (has_avx2()) return reductions_avx2(level, out, n, c);
 #endif
-    levels_to_db(level, db, n);
+    reductions(level, out, n, c);
 }
 void db_to_gains_any(const double* db, double* gain, std::size_t n) {
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -127,21 +149,14 @@ void db_to_gains_any(const double* db, double* gain, std::size_t n) {
     db_to_gains(db, gain, n);
 }
 
-}  // namespace
-
-// The gain reduction the static curve asks for at `level`, in dB: 0 at or
-// below the knee and for NaN (which then keeps the gain as it is).
-inline double Compressor::target_of(double level, double level_db) const {
-    if (!(level > knee_start_)) return 0.0;
-    return compressor_curve(level_db, threshold_.value, ratio_.value, knee_.value) - level_db;
-}
-
 // The gain in dB to apply, kept where quick_exp2 is defined (a reduction of
 // thousands of dB is silence either way).
-static inline double applied_db(double env, double makeup) {
+inline double applied_db(double env, double makeup) {
     const double db = env + makeup;
     return db < -3000.0 ? -3000.0 : db;
 }
+
+}  // namespace
 
 inline double Compressor::follow(double target, double env) const {
     const double coef = target < env ? attack_coef_ : release_coef_;
@@ -152,31 +167,29 @@ void Compressor::process(float* data, std::size_t frames) {
     const std::uint32_t ch = channels_;
     constexpr std::size_t chunk = 256;
     double level[chunk], db[chunk], gain[chunk];
+    const auto curve = [this] {
+        const double slope = 1.0 / ratio_.value - 1.0;
+        return Curve{knee_start_, threshold_.value, slope, knee_.value,
+                     knee_.value > 0.0 ? slope / (2.0 * knee_.value) : 0.0};
+    };
+    Curve c = curve();
     std::size_t f = 0;
     while (f < frames) {
         float* block = data + f * ch;
+        std::size_t n = std::min(chunk, frames - f);
         if (threshold_.moving() || ratio_.moving() || knee_.moving() || makeup_.moving()) {
             // One frame at a time while a parameter glides.
             threshold_.step(), ratio_.step(), knee_.step(), makeup_.step();
             update();
-            const double lv = frame_peak(block, ch);
-            level[0] = lv;
-            levels_to_db_any(level, db, 1);
-            envelope_ = follow(target_of(lv, db[0]), envelope_);
-            db[0] = applied_db(envelope_, makeup_.value);
-            db_to_gains_any(db, gain, 1);
-            const double g = envelope_ == 0.0 ? makeup_gain_ : gain[0];
-            for (std::uint32_t c = 0; c < ch; ++c) block[c] = static_cast<float>(block[c] * g);
-            ++f;
-            continue;
+            c = curve();
+            n = 1;
         }
-        const std::size_t n = std::min(chunk, frames - f);
         for (std::size_t i = 0; i < n; ++i) level[i] = frame_peak(block + i * ch, ch);
-        levels_to_db_any(level, db, n);
+        reductions_any(level, db, n, c);
         double env = envelope_;
         const double makeup = makeup_.value;
         for (std::size_t i = 0; i < n; ++i) {
-            env = follow(target_of(level[i], db[i]), env);
+            env = follow(db[i], env);
             level[i] = env;  // reused: the envelope of each frame
             db[i] = applied_db(env, makeup);
         }
@@ -184,7 +197,7 @@ void Compressor::process(float* data, std::size_t frames) {
         db_to_gains_any(db, gain, n);
         for (std::size_t i = 0; i < n; ++i) {
             const double g = level[i] == 0.0 ? makeup_gain_ : gain[i];
-            for (std::uint32_t c = 0; c < ch; ++c) block[i * ch + c] = static_cast<float>(block[i * ch + c] * g);
+            for (std::uint32_t k = 0; k < ch; ++k) block[i * ch + k] = static_cast<float>(block[i * ch + k] * g);
         }
         f += n;
     }

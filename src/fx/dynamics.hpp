@@ -59,7 +59,6 @@ public:
 
 private:
     void update();
-    double target_of(double level, double level_db) const;
     double follow(double target, double env) const;
 
     std::uint32_t rate_;
