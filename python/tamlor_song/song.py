@@ -43,6 +43,12 @@ What a song guarantees:
    beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
    pattern steps shorter than a thousandth of a beat, which no piece needs and
    which would make frames or grid walks run away.
+8. Effects (`Track.effects`, buses fed by `Track.send`, `Song.effects`; see
+   `tamlor_song.effects`) run after the track's gain and pan, and on the
+   master after the master gain; their state carries from call to call, so
+   the audio still does not depend on how it is sliced, and a call that fails
+   leaves them as they were. A song without any is mixed by the one mixer,
+   exactly as before.
 
 A note shorter than one frame at its place (its start and its stop fall on
 the same frame) is silent and releases nothing.
