@@ -444,6 +444,11 @@ def test_a_damaged_state_is_refused_and_changes_nothing():
     (lambda: fx.Limiter(lookahead=-0.001), ValueError),
     (lambda: fx.Limiter(lookahead=2.0), ValueError),
     (lambda: fx.Limiter(ceiling_db=float("-inf")), ValueError),
+    # Lines that would not fit in memory, or whose length would not fit in
+    # their counters, are refused before anything is allocated.
+    (lambda: fx.Limiter(lookahead=1.0, sample_rate=2**32 - 1), ValueError),
+    (lambda: fx.Delay(max_time=3600.0, sample_rate=2**32 - 1), ValueError),
+    (lambda: fx.Reverb(sample_rate=2**32 - 1), ValueError),
 ])
 def test_impossible_settings_are_refused(make, error):
     with pytest.raises(error):

@@ -39,6 +39,15 @@ inline std::uint32_t check_rate(std::uint32_t rate) {
     return rate;
 }
 
+// Delay lines longer than this are refused: 2^31 frames is over 12 hours
+// at 48 kHz, and a longer line would be tens of gigabytes.
+inline constexpr double max_line_frames = 2147483648.0;
+
+inline void check_line(double frames, const char* what) {
+    if (!(frames <= max_line_frames))
+        throw ValueError(std::string(what) + " needs more than 2^31 frames of memory at this sample rate");
+}
+
 inline std::uint32_t check_channels(std::uint32_t channels) {
     if (channels != 1 && channels != 2)
         throw ValueError("channels must be 1 or 2, not " + std::to_string(channels));

@@ -16,6 +16,7 @@ Delay::Delay(double time, double feedback, double mix, std::uint32_t sample_rate
     if (ping_pong && channels != 2) throw ValueError("ping_pong needs channels=2");
     if (max_time > 3600.0) bad_value("max_time", "at most 3600 seconds", max_time);
     max_frames_ = std::max(1.0, std::ceil(max_time * rate_));
+    check_line(max_frames_, "max_time");
     non_negative(time, "time");
     if (time > max_time) bad_value("time", "at most max_time", time);
     finite(feedback, "feedback");

@@ -218,7 +218,9 @@ Limiter::Limiter(double ceiling_db, double release, double lookahead, std::uint3
     lookahead_ = lookahead;
     release_coef_ = time_coefficient(release_, rate_);
     ceiling_.jump(std::clamp(ceiling_db, -60.0, 0.0));
-    window_ = static_cast<std::uint32_t>(std::floor(lookahead * rate_ + 0.5)) + 1;
+    const double lookahead_frames = std::floor(lookahead * rate_ + 0.5);
+    check_line(lookahead_frames + 1.0, "lookahead");
+    window_ = static_cast<std::uint32_t>(lookahead_frames) + 1;
     delayed_.assign(static_cast<std::size_t>(window_) * channels_, 0.0f);
     eased_.assign(window_, 1.0);
     hold_index_.assign(window_, 0);

@@ -48,6 +48,7 @@ Reverb::Reverb(double decay, double predelay, double damping, double width, doub
     width_.jump(std::clamp(width, 0.0, 1.0));
     mix_.jump(std::clamp(mix, 0.0, 1.0));
     pre_max_ = static_cast<double>(rate_);
+    check_line(pre_max_ + 2.0, "the reverb's predelay line");
     predelay_.jump(predelay_frames(predelay_time_));
     pre_size_ = static_cast<std::size_t>(rate_) + 2;
     pre_line_.assign(pre_size_ * 2, 0.0f);
