@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "audio_output/devices.hpp"
 #include "device_support/alsa_library.hpp"
@@ -114,19 +115,31 @@ std::string error_text(const StreamApi& a, int error) {
     return text && *text ? devices::sanitize_utf8(text) : "error " + std::to_string(error);
 }
 
-// A PCM open for playback; closing it drops what is still queued.
+// A PCM open for playback; closing it drops what is still queued. Some
+// plugins report a failure only as a message (the file plugin's "write
+// failed" while its call succeeds), so each call collects the library's
+// messages and a message is a failure.
 class AlsaStream final : public Stream {
 public:
     explicit AlsaStream(void* pcm) : pcm_(pcm) {}
-    ~AlsaStream() override { stream_api().pcm_close(pcm_); }
+    ~AlsaStream() override {
+        if (pcm_) {
+            alsa::QuietErrors quiet;
+            stream_api().pcm_close(pcm_);
+        }
+    }
     AlsaStream(const AlsaStream&) = delete;
     AlsaStream& operator=(const AlsaStream&) = delete;
 
     Accepted write(const std::int16_t* samples, std::uint32_t frames) override {
         const StreamApi& a = stream_api();
+        alsa::CollectErrors errors;
         for (;;) {
             const long r = a.writei(pcm_, samples, frames);
-            if (r > 0) return {static_cast<std::uint32_t>(std::min<long>(r, frames)), false};
+            if (r > 0) {
+                fail_on_message(errors);
+                return {static_cast<std::uint32_t>(std::min<long>(r, frames)), false};
+            }
             const int error = static_cast<int>(r);
             if (error == -EAGAIN || error == 0) {
                 a.wait(pcm_, 100);
@@ -148,20 +161,37 @@ public:
                 if (resumed < 0) fail_if(a, a.prepare(pcm_));
                 return {0, true};
             }
-            fail_if(a, error);
+            fail_if(a, error, errors);
         }
     }
 
+    // Plays out what is queued, then closes the PCM (where plugins write
+    // out what they buffer), so that every failure is seen here.
     void drain() override {
         const StreamApi& a = stream_api();
+        alsa::CollectErrors errors;
         const int r = a.drain(pcm_);
+        void* pcm = std::exchange(pcm_, nullptr);
+        const int closed = a.pcm_close(pcm);
         // A stream that already ran dry has nothing left to play.
-        if (r < 0 && r != -EPIPE) fail_if(a, r);
+        if (r < 0 && r != -EPIPE) fail_if(a, r, errors);
+        fail_if(a, closed, errors);
+        fail_on_message(errors);
     }
 
 private:
-    void fail_if(const StreamApi& a, int error) {
+    static void fail_if(const StreamApi& a, int error) {
         if (error < 0) throw devices::DeviceError(error_text(a, error));
+    }
+    // The library's own message, when it gave one, says more than the code.
+    static void fail_if(const StreamApi& a, int error, alsa::CollectErrors& errors) {
+        if (error >= 0) return;
+        std::string text = errors.take();
+        throw devices::DeviceError(text.empty() ? error_text(a, error) : text);
+    }
+    static void fail_on_message(alsa::CollectErrors& errors) {
+        std::string text = errors.take();
+        if (!text.empty()) throw devices::DeviceError(text);
     }
 
     void* pcm_;
@@ -238,13 +268,26 @@ std::optional<std::string> hint_description(const PcmApi& a, const char* pcm) {
 class AlsaEnumerator final : public Enumerator {
 public:
     std::shared_ptr<Device> default_output() override {
+        std::string ignored;
+        return find_default_output(ignored);
+    }
+
+    std::shared_ptr<Device> find_default_output(std::string& why) override {
         const PcmApi& a = api();
         if (!a.complete) return nullptr;
-        alsa::QuietErrors quiet;
+        alsa::CollectErrors errors;
         void* pcm = nullptr;
         const int r = a.pcm_open(&pcm, "default", alsa::pcm_stream_playback, alsa::pcm_nonblock);
         // A device busy with another program is still there.
-        if (r < 0 && r != -EBUSY) return nullptr;
+        if (r < 0 && r != -EBUSY) {
+            // The library's first message names the cause ("Unknown PCM
+            // default"); the code's text says how it failed.
+            const std::string message = errors.take();
+            const char* code = stream_api().complete ? stream_api().strerror(r) : nullptr;
+            const std::string code_text = code && *code ? devices::sanitize_utf8(code) : "error " + std::to_string(r);
+            why = message.empty() ? code_text : message;
+            return nullptr;
+        }
         std::optional<std::string> name = hint_description(a, "default");
         if (pcm) {
             Owned<int (*)(void*)> open_pcm(a.pcm_close);

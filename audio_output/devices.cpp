@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "audio/pcm.hpp"
 #include "common/errors.hpp"
 #include "device_support/device_error.hpp"
@@ -45,10 +52,32 @@ private:
     std::vector<Record> records_;
 };
 
+#ifdef _WIN32
+// With the emulated thread-local storage of MinGW builds, a thread_local
+// object's destructor can run after the thread's storage was released (and
+// crash). So each thread's records live on the heap, in a fiber-local slot
+// whose callback the system calls as the thread ends.
+void WINAPI delete_thread_records(void* records) { delete static_cast<ThreadRecords*>(records); }
+
+ThreadRecords& thread_records() {
+    static const DWORD slot = FlsAlloc(delete_thread_records);
+    if (slot == FLS_OUT_OF_INDEXES) throw DeviceError("Failed to initialize COM: no fiber-local slot is free");
+    auto* records = static_cast<ThreadRecords*>(FlsGetValue(slot));
+    if (!records) {
+        auto fresh = std::make_unique<ThreadRecords>();
+        if (!FlsSetValue(slot, fresh.get())) {
+            throw DeviceError("Failed to initialize COM: the thread's fiber-local slot cannot be set");
+        }
+        records = fresh.release();
+    }
+    return *records;
+}
+#else
 ThreadRecords& thread_records() {
     thread_local ThreadRecords records;
     return records;
 }
+#endif
 
 }  // namespace
 
@@ -72,9 +101,10 @@ Enumerator& Service::enumerator() {
     return *enumerator_;
 }
 
-std::shared_ptr<Device> Service::default_output() {
+std::shared_ptr<Device> Service::default_output(std::string* why) {
     prepare_thread();
-    return enumerator().default_output();
+    if (!why) return enumerator().default_output();
+    return enumerator().find_default_output(*why);
 }
 
 std::vector<std::string> Service::output_names() {
@@ -102,15 +132,26 @@ std::vector<std::string> Service::output_names() {
     return names;
 }
 
+namespace {
+
+std::shared_ptr<Device> required_default(Service& service) {
+    std::string why;
+    std::shared_ptr<Device> device = service.default_output(&why);
+    if (!device) {
+        throw DeviceError("No default audio output device found" + (why.empty() ? std::string() : ": " + why));
+    }
+    return device;
+}
+
+}  // namespace
+
 Output::Output(Service& service, std::uint32_t sample_rate, std::uint16_t channels, std::uint32_t buffer_size)
     : service_(&service),
-      device_(service.default_output()),
+      device_(required_default(service)),
       playing_(std::make_shared<std::atomic<bool>>(false)),
       sample_rate_(sample_rate),
       buffer_size_(buffer_size),
-      channels_(channels) {
-    if (!device_) throw DeviceError("No default audio output device found");
-}
+      channels_(channels) {}
 
 std::string Output::device_name() const {
     std::optional<std::string> name = device_->name();

@@ -47,7 +47,8 @@ public:
     // underrun. Throws devices::DeviceError with the platform's text when the
     // device fails.
     virtual Accepted write(const std::int16_t* samples, std::uint32_t frames) = 0;
-    // Returns once every frame taken has been played. Throws DeviceError.
+    // Returns once every frame taken has been played; the stream may be
+    // closed by it (nothing may follow but destruction). Throws DeviceError.
     virtual void drain() = 0;
 };
 
@@ -77,6 +78,12 @@ public:
     virtual ~Enumerator() = default;
     // The default output device; null when there is none or the platform fails.
     virtual std::shared_ptr<Device> default_output() = 0;
+    // The same, with `why` set to the platform's reason when there is none
+    // and the platform can say (left as it is otherwise).
+    virtual std::shared_ptr<Device> find_default_output(std::string& why) {
+        (void)why;
+        return default_output();
+    }
     // Null when the platform cannot enumerate.
     virtual std::unique_ptr<Collection> active_endpoints() = 0;
 };
@@ -110,8 +117,9 @@ class Service {
 public:
     explicit Service(std::shared_ptr<Platform> platform) : platform_(std::move(platform)) {}
 
-    // The default output device, or null when there is none.
-    std::shared_ptr<Device> default_output();
+    // The default output device, or null when there is none; `why` (when
+    // given) then gets the platform's reason, or stays empty.
+    std::shared_ptr<Device> default_output(std::string* why = nullptr);
     // The names of the active output devices in the platform's order; devices
     // without a readable name are left out; empty when the platform cannot
     // enumerate.
@@ -144,7 +152,8 @@ Service& system_service();
 class Output {
 public:
     // Throws devices::DeviceError "No default audio output device found"
-    // when the service has no default output device.
+    // when the service has no default output device, followed by ": " and
+    // the platform's reason when it gives one.
     Output(Service& service, std::uint32_t sample_rate, std::uint16_t channels, std::uint32_t buffer_size);
 
     // The bound device's name, or "Unknown" when it cannot be read.
@@ -167,6 +176,9 @@ public:
     // when stopped. A device failure while draining still closes the stream
     // and is then thrown.
     void stop();
+    // Closes the stream at once, discarding what the device still holds;
+    // for a handle that is being given up. Does nothing when stopped.
+    void abandon() noexcept { close(); }
     // Underruns since the last start().
     std::uint64_t underruns() const { return underruns_; }
 

@@ -16,6 +16,7 @@ from typing import Any, Callable, Optional
 
 import tamlor
 import tamlor_song
+import tamlor_song.song
 from common import report
 
 RATE = 44100
@@ -131,7 +132,17 @@ def native_trace(frames: int) -> tuple[tamlor_song.Song, list[tuple[Callable[...
         fn(handles.get(traced, 0))
 
     setattr(song, "_mixer", _RecordingMixer(song._mixer, trace))
-    render_blocks(song, frames)
+    # Blocks without a note start or stop render every track in one pass.
+    render_into = tamlor_song.song._render_into
+
+    def render_recorded(sampler: tamlor.Sampler, out: Any) -> None:
+        trace.append((sampler.render_into, (out,)))
+        sampler.render_into(out)
+    setattr(tamlor_song.song, "_render_into", render_recorded)
+    try:
+        render_blocks(song, frames)
+    finally:
+        tamlor_song.song._render_into = render_into
     return song, trace
 
 

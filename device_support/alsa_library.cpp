@@ -2,10 +2,30 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "device_support/text.hpp"
+
 namespace tamlor::devices::alsa {
 namespace {
 
 void ignore_error(const char*, int, const char*, int, const char*, va_list) {}
+
+// The first message collected on this thread, and whether a collector is
+// waiting for one.
+thread_local std::string collected;
+thread_local bool collecting = false;
+
+void collect_error(const char*, int, const char*, int error, const char* format, va_list args) {
+    if (!collecting || !collected.empty() || !format) return;
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    collected = text;
+    if (error != 0) collected += std::string(": ") + std::strerror(error < 0 ? -error : error);
+    if (collected.empty()) collected = "error " + std::to_string(error);
+}
 
 using SetLocal = QuietErrors::Handler (*)(QuietErrors::Handler);
 
@@ -42,6 +62,29 @@ QuietErrors::QuietErrors() {
 
 QuietErrors::~QuietErrors() {
     if (active_) set_local()(previous_);
+}
+
+CollectErrors::CollectErrors() {
+    if (SetLocal f = set_local()) {
+        previous_ = f(collect_error);
+        active_ = true;
+        collected.clear();
+        collecting = true;
+    }
+}
+
+CollectErrors::~CollectErrors() {
+    if (active_) {
+        set_local()(previous_);
+        collecting = false;
+        collected.clear();
+    }
+}
+
+std::string CollectErrors::take() {
+    std::string text = sanitize_utf8(collected);
+    collected.clear();
+    return text;
 }
 
 }  // namespace tamlor::devices::alsa

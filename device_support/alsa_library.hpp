@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 namespace tamlor::devices::alsa {
 
@@ -36,6 +37,27 @@ public:
 
 private:
     Handler previous_ = nullptr;
+    bool active_ = false;
+};
+
+// While alive, the library's error messages from this thread are kept
+// instead of printed: the first one, as the library would print it after its
+// source location ("/dev/full write failed, file data may be corrupt: No
+// space left on device"), so that a failure the library only reports there
+// can be raised.
+class CollectErrors {
+public:
+    CollectErrors();
+    ~CollectErrors();
+    CollectErrors(const CollectErrors&) = delete;
+    CollectErrors& operator=(const CollectErrors&) = delete;
+
+    // The first message since construction (or the last take()); empty
+    // when there was none. Clears it.
+    std::string take();
+
+private:
+    QuietErrors::Handler previous_ = nullptr;
     bool active_ = false;
 };
 

@@ -17,7 +17,8 @@ from __future__ import annotations
 import argparse
 import array
 import math
-from typing import Union
+import sys
+from typing import NoReturn, Union
 
 import tamlor
 
@@ -65,17 +66,30 @@ def render() -> array.array[float]:
     return out
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="pad.wav", help="the WAV file to write")
     args = parser.parse_args()
 
     out = render()
-    tamlor.AudioBuffer.write_wav(args.output, out, RATE, 2)
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, out, RATE, 2)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     left = math.sqrt(sum(x * x for x in out[0::2]) / (len(out) // 2))
     right = math.sqrt(sum(x * x for x in out[1::2]) / (len(out) // 2))
     print(f"wrote {args.output}: {len(CHORDS)} chords, {len(out) // 2} frames; RMS left {left:.4f}, right {right:.4f}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

@@ -20,7 +20,7 @@ import array
 import math
 import os
 import sys
-from typing import Sequence
+from typing import NoReturn, Sequence
 
 import tamlor
 import tamlor_song
@@ -28,6 +28,8 @@ import tamlor_song
 RATE = 44100
 BLOCK = 512
 BPM = 112.0
+# The longest song --bars asks for: about 17 minutes, 350 MB of samples.
+MAX_BARS = 512
 
 # Drum voices: MIDI note -> mixer channel name.
 KICK, SNARE, HAT = 36, 38, 42
@@ -155,16 +157,21 @@ def render_song(bars: int, seed: int, verbose: bool = True) -> array.array[float
 
 
 def play(samples: Sequence[float]) -> bool:
-    """Plays interleaved stereo on the default output device; False when there is none."""
+    """Plays interleaved stereo on the default output device; False when there
+    is none or it fails."""
     try:
         output = tamlor.AudioOutput(sample_rate=RATE, channels=2, buffer_size=BLOCK)
     except RuntimeError as exc:
         print(f"cannot play: {exc} (this machine has no audio output to play on)", file=sys.stderr)
         return False
     print(f"playing on {output.device_name()} ...")
-    output.start()
-    output.write(samples)  # returns once the device has taken every frame
-    output.stop()  # lets the last frames play out
+    try:
+        output.start()
+        output.write(samples)  # returns once the device has taken every frame
+        output.stop()  # lets the last frames play out
+    except RuntimeError as exc:
+        print(f"cannot play: {exc}", file=sys.stderr)
+        return False
     return True
 
 
@@ -178,14 +185,28 @@ def side_stats(samples: Sequence[float]) -> list[tuple[float, float]]:
     return stats
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = Arguments(description=__doc__.split("\n\n")[0])
     parser.add_argument("--output", default="tamlor_demo.wav", help="the WAV file to write")
-    parser.add_argument("--seed", type=int, default=7, help="seed for the noise and the melody")
-    parser.add_argument("--bars", type=int, default=8, help="length of the song in bars")
+    parser.add_argument("--seed", type=int, default=7, help="seed for the noise and the melody, 0 to 4294967295")
+    parser.add_argument("--bars", type=int, default=8, help=f"length of the song in bars, 1 to {MAX_BARS}")
     parser.add_argument("--quiet", action="store_true", help="print only the summary")
     parser.add_argument("--play", action="store_true", help="play the song instead of writing it")
     args = parser.parse_args()
+    if not 0 <= args.seed <= 0xFFFFFFFF:
+        parser.error(f"argument --seed: {args.seed} is not a seed from 0 to 4294967295")
+    if not 1 <= args.bars <= MAX_BARS:
+        parser.error(f"argument --bars: {args.bars} is not a number of bars from 1 to {MAX_BARS}")
+    folder = os.path.dirname(os.path.abspath(args.output))
+    if not args.play and not os.path.isdir(folder):
+        sys.exit(f"cannot write {args.output}: there is no folder {folder}")
 
     samples = render_song(args.bars, args.seed, verbose=not args.quiet)
     frames = len(samples) // 2
@@ -194,7 +215,10 @@ def main() -> None:
             sys.exit(1)
         print(f"played {frames} frames, {frames / RATE:.2f} s")
     else:
-        tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2, "pcm16")
+        try:
+            tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2, "pcm16")
+        except OSError as exc:
+            sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
         path = os.path.abspath(args.output)
         print(f"wrote {path}: {frames} frames, {frames / RATE:.2f} s, 16-bit stereo at {RATE} Hz")
     for name, (peak, rms) in zip(("left", "right"), side_stats(samples)):
@@ -202,4 +226,7 @@ def main() -> None:
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

@@ -14,6 +14,8 @@ from __future__ import annotations
 import argparse
 import array
 import math
+import sys
+from typing import NoReturn
 
 import tamlor
 import tamlor_song
@@ -70,20 +72,35 @@ def build() -> tamlor_song.Song:
     return song
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="drums.wav", help="the WAV file to write")
     parser.add_argument("--bars", type=int, default=2, help="how many bars to play")
     args = parser.parse_args()
+    if not 1 <= args.bars <= 512:
+        parser.error(f"argument --bars: {args.bars} is not a number of bars from 1 to 512")
 
     song = build()
     frames = song.frame_at(4.0 * args.bars)
     samples = song.render(frames)
-    tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2)
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     hats = [song.frame_at(k / 3) for k in range(4)]
     print(f"wrote {args.output}: {args.bars} bars at {BPM:g} bpm, {frames} frames; "
           f"the first hi-hat triplets start on frames {hats}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import argparse
 import sys
+from typing import NoReturn
 
 import tamlor
 
@@ -58,8 +59,15 @@ def beep(output: tamlor.AudioOutput) -> None:
     output.stop()
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", help="also write the listing to this text file")
     parser.add_argument("--beep", action="store_true", help="play a short tone on the default output")
     args = parser.parse_args()
@@ -67,15 +75,23 @@ def main() -> None:
     lines, default = listing()
     print("\n".join(lines))
     if args.output:
-        with open(args.output, "w", encoding="utf-8") as f:
-            f.write("\n".join(lines) + "\n")
+        try:
+            with open(args.output, "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
+        except OSError as exc:
+            sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     if args.beep:
         if default is None:
-            print("cannot beep: there is no default audio output", file=sys.stderr)
-            raise SystemExit(1)
-        beep(default)
+            sys.exit("cannot beep: there is no default audio output")
+        try:
+            beep(default)
+        except RuntimeError as exc:
+            sys.exit(f"cannot beep: {exc}")
         print(f"played a 440 Hz tone on {default.device_name()}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

@@ -17,6 +17,7 @@ from __future__ import annotations
 import argparse
 import array
 import sys
+from typing import NoReturn
 
 import tamlor
 import tamlor_song
@@ -52,8 +53,15 @@ def build() -> tamlor_song.Song:
     return song
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="played.wav", help="the WAV file that records what was played")
     args = parser.parse_args()
 
@@ -66,22 +74,34 @@ def main() -> None:
         print(f"cannot play: {exc}; writing {args.output} without playing it", file=sys.stderr)
     played = array.array("f")
     block = array.array("f", bytes(8 * BLOCK))
-    if output is not None:
-        print(f"playing on {output.device_name()} ...")
-        output.start()
-    for start in range(0, frames, BLOCK):
-        view = memoryview(block)[:2 * min(BLOCK, frames - start)]
-        song.render_into(view)
+    try:
         if output is not None:
-            output.write(view)
-        played.extend(view)
-    tamlor.AudioBuffer.write_wav(args.output, played, RATE, 2)
+            print(f"playing on {output.device_name()} ...")
+            output.start()
+        for start in range(0, frames, BLOCK):
+            view = memoryview(block)[:2 * min(BLOCK, frames - start)]
+            song.render_into(view)
+            if output is not None:
+                output.write(view)
+            played.extend(view)
+    except RuntimeError as exc:
+        sys.exit(f"cannot play: {exc}")
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, played, RATE, 2)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     if output is None:
         raise SystemExit(1)
-    output.stop()
+    try:
+        output.stop()
+    except RuntimeError as exc:
+        sys.exit(f"cannot play: {exc}")
     print(f"played {frames} frames ({frames / RATE:.2f} s) with {output.underruns()} underruns; "
           f"wrote {args.output}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

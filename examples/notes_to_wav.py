@@ -15,6 +15,7 @@ whatever the block size.
 import argparse
 import array
 import sys
+from typing import NoReturn
 
 import tamlor
 import tamlor_song
@@ -62,8 +63,15 @@ def build() -> tamlor_song.Song:
     return song
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = Arguments(description=__doc__.split("\n\n")[0])
     parser.add_argument("--output", default="tamlor_notes.wav", help="the WAV file to write")
     parser.add_argument("--play", action="store_true", help="play the piece instead of writing it")
     args = parser.parse_args()
@@ -83,15 +91,24 @@ def main() -> None:
             device = tamlor.AudioOutput(sample_rate=RATE, channels=2, buffer_size=block)
         except RuntimeError as exc:
             sys.exit(f"cannot play: {exc}")
-        device.start()
-        device.write(out)  # returns once the device has taken every frame
-        device.stop()  # lets the last frames play out
+        try:
+            device.start()
+            device.write(out)  # returns once the device has taken every frame
+            device.stop()  # lets the last frames play out
+        except RuntimeError as exc:
+            sys.exit(f"cannot play: {exc}")
         print(f"played {frames} frames, {frames / RATE:.2f} s")
         return
-    tamlor.AudioBuffer.write_wav(args.output, out, RATE, 2)
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, out, RATE, 2)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     print(f"wrote {args.output}: {len(MELODY) + len(ACCOMPANIMENT)} notes, {frames} frames, "
           f"{frames / RATE:.2f} s ({length:g} beats at {', '.join(f'{bpm:g}' for _, bpm in song.tempo_map)} bpm)")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

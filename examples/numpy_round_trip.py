@@ -15,6 +15,8 @@ same numbers, bit for bit.
 from __future__ import annotations
 
 import argparse
+import sys
+from typing import NoReturn
 
 import numpy as np
 import numpy.typing as npt
@@ -61,8 +63,15 @@ def ping_pong(stereo: Audio, delay: int, feedback: float, repeats: int) -> Audio
     return out
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="echo.wav", help="the WAV file to write")
     args = parser.parse_args()
 
@@ -81,7 +90,10 @@ def main() -> None:
     wet *= fade[:, None]
     wet *= np.float32(0.9) / np.abs(wet).max()
 
-    tamlor.AudioBuffer.write_wav(args.output, wet.ravel(), RATE, 2, "float32")
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, wet.ravel(), RATE, 2, "float32")
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     back = tamlor.AudioBuffer.read_wav(args.output)
     read: Audio = np.array(back.to_list(), dtype=np.float32).reshape(-1, 2)
     if not np.array_equal(read, wet):
@@ -92,4 +104,7 @@ def main() -> None:
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

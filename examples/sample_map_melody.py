@@ -15,6 +15,8 @@ from __future__ import annotations
 
 import argparse
 import array
+import sys
+from typing import NoReturn
 
 import tamlor
 
@@ -87,13 +89,23 @@ def render(zones: tamlor.SampleMap, release_beats: float = 1.0) -> array.array[f
     return out
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="melody.wav", help="the WAV file to write")
     args = parser.parse_args()
 
     out = render(two_zones())
-    tamlor.AudioBuffer.write_wav(args.output, out, RATE, 1)
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, out, RATE, 1)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     bright = sum(1 for name, _, velocity in MELODY if name != "-" and velocity > SOFT_TOP)
     soft = sum(1 for name, _, _ in MELODY if name != "-") - bright
     print(f"wrote {args.output}: {soft} soft and {bright} accented notes, {len(out)} frames "
@@ -101,4 +113,7 @@ def main() -> None:
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

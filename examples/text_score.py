@@ -18,6 +18,7 @@ import argparse
 import sys
 from dataclasses import dataclass, field
 from fractions import Fraction
+from typing import NoReturn
 
 import tamlor
 import tamlor_song
@@ -167,8 +168,15 @@ def build(score: Score) -> tamlor_song.Song:
     return song
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="score.wav", help="the WAV file to write")
     parser.add_argument("--score", help="a text file with the score to play instead of the one built in")
     args = parser.parse_args()
@@ -185,10 +193,16 @@ def main() -> None:
         raise SystemExit(2) from None
     length = song.length_beats() or 0.0
     frames = song.frame_at(length) + RATE // 2  # room for the last release
-    tamlor.AudioBuffer.write_wav(args.output, song.render(frames), RATE, 2)
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, song.render(frames), RATE, 2)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     count = sum(len(notes) for notes in score.voices.values())
     print(f"wrote {args.output}: {count} notes in {len(score.voices)} voices, {length:g} beats, {frames} frames")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")

@@ -90,6 +90,20 @@ Params read_wav_params{
     "AudioBuffer with the file's sample rate and channels; PCM is scaled to -1.0..1.0 by 2**(bits-1).\n"
     "Raises ValueError for files it cannot read, OSError when the file cannot be opened."};
 
+Params wav_shape_params{
+    as_static, "wav_shape", {"path"},
+    "(frames, channels) of a WAV file, read from its header: the shape of the array read_wav_into fills."};
+Params read_wav_into_params{
+    as_static, "read_wav_into", {"path", "out"},
+    "Reads a WAV file's samples straight into `out`, a writable contiguous buffer of 32-bit floats of\n"
+    "shape (frames, channels) or flat with frames * channels items, as read_wav would decode them,\n"
+    "and returns the file's sample rate. No AudioBuffer and no list is made."};
+Params samples_into_params{
+    as_method, "samples_into", {"out"},
+    "Copies the samples into `out`, a writable contiguous buffer of 32-bit floats (a NumPy float32\n"
+    "array, say) of shape (frames, channels) or flat with frames * channels items, interleaved.\n"
+    "No list is made: this is the fast way to get a buffer's audio into an array."};
+
 PyObject* buffer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         NewArgs a(buffer_new_params, args, kwargs);
@@ -150,14 +164,81 @@ PyObject* buffer_read_wav(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         std::optional<AudioBuffer> buffer;
         {
             Unlocked unlocked;
-            buffer.emplace(audio::read_wav(path));
+            buffer.emplace(audio::read_wav(path, [&] { return unlocked.signals_ok(); }));
         }
         return wrap(std::move(*buffer));
     });
 }
 
+PyObject* buffer_wav_shape(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(wav_shape_params, args, nargs, kwnames);
+        const std::string path = to_path(a[0], a.name(0));
+        std::optional<audio::WavReader> reader;
+        {
+            Unlocked unlocked;
+            reader.emplace(path, [&] { return unlocked.signals_ok(); });
+        }
+        return tuple(reader->frames(), reader->channels());
+    });
+}
+
+// The file is opened and its chunks read before `out` is looked at; then
+// the samples are decoded straight into it, with the interpreter lock
+// released.
+PyObject* buffer_read_wav_into(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&] {
+        Args a(read_wav_into_params, args, nargs, kwnames);
+        const std::string path = to_path(a[0], a.name(0));
+        const BufferView out = writable_floats(a[1], a.name(1));
+        std::optional<audio::WavReader> reader;
+        Unlocked* unlocked = nullptr;  // the scope the reader waits in, when it does
+        {
+            Unlocked scope;
+            unlocked = &scope;
+            reader.emplace(path, [&] { return unlocked->signals_ok(); });
+        }
+        const auto frames = static_cast<Py_ssize_t>(reader->frames());
+        const bool flat = out.ndim() == 1 && out.items() == static_cast<Py_ssize_t>(reader->samples());
+        const bool shaped = out.ndim() == 2 && out.shape(0) == frames && out.shape(1) == reader->channels();
+        if (!flat && !shaped) {
+            raise(PyExc_ValueError, path + " holds " + std::to_string(frames) + " frames of " +
+                                        std::to_string(reader->channels()) + " channels: " + a.name(1) +
+                                        " must have shape (" + std::to_string(frames) + ", " +
+                                        std::to_string(reader->channels()) + ") or (" +
+                                        std::to_string(reader->samples()) + ",), not " + shape_text(out));
+        }
+        fill_floats(out, [&](float* p, std::size_t) {
+            Unlocked scope;
+            unlocked = &scope;
+            reader->read_into(p);
+        });
+        return to_py(reader->sample_rate());
+    });
+}
+
+// Copies the samples, in storage order, into a caller's buffer of 32-bit
+// floats: flat with size() items, or shaped (frames, channels).
+PyObject* buffer_samples_into(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return kit::read<AudioBuffer>(self, [&](const AudioBuffer& b) {
+        Args a(samples_into_params, args, nargs, kwnames);
+        const BufferView out = writable_floats(a[0], a.name(0));
+        const auto frames = static_cast<Py_ssize_t>(b.frames());
+        const bool flat = out.ndim() == 1 && out.items() == static_cast<Py_ssize_t>(b.size());
+        const bool shaped = out.ndim() == 2 && out.shape(0) == frames && out.shape(1) == b.channels();
+        if (!flat && !shaped) {
+            raise(PyExc_ValueError, std::string(a.name(0)) + " must have shape (" + std::to_string(b.size()) +
+                                        ",) or (" + std::to_string(frames) + ", " + std::to_string(b.channels()) +
+                                        "), not " + shape_text(out));
+        }
+        out.write_floats(b.data());
+    });
+}
+
 PyGetSetDef buffer_properties[] = {
     property("frames", get<&AudioBuffer::frames>),
+    property("sample_rate", get<&AudioBuffer::sample_rate>),
+    property("channels", get<&AudioBuffer::channels>),
     property("format", get<buffer_format>),
     end_properties,
 };
@@ -170,6 +251,9 @@ PyMethodDef buffer_methods[] = {
     def("channel_samples", method<&AudioBuffer::channel_samples, channel_samples_params>, channel_samples_params),
     def("write_wav", buffer_write_wav, write_wav_params),
     def("read_wav", buffer_read_wav, read_wav_params),
+    def("samples_into", buffer_samples_into, samples_into_params),
+    def("wav_shape", buffer_wav_shape, wav_shape_params),
+    def("read_wav_into", buffer_read_wav_into, read_wav_into_params),
     def_reduce<buffer_reduce>(),
     def_setstate<buffer_restore>(),
     def_copy<AudioBuffer>(),

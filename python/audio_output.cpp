@@ -23,6 +23,13 @@ using PyAudioOutput = audio_output::Output;
 template <>
 inline constexpr const char* kit::thread_bound<PyAudioOutput> = "tamlor::audio_output::PyAudioOutput";
 
+// Dropped on another thread, the handle itself is leaked, but its stream is
+// closed (what is queued is discarded), so the device is not held for good.
+template <>
+inline void kit::release_on_foreign_drop<PyAudioOutput>(PyAudioOutput& output) noexcept {
+    output.abandon();
+}
+
 namespace {
 
 using namespace kit;

@@ -1,4 +1,5 @@
 // Python classes of free-timed notes: NoteEvent and EventSequence.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -135,7 +136,9 @@ void sequence_restore(EventSequence& s, PyObject* state) {
     const StateTuple st("EventSequence", state, 1);
     const Py_ssize_t n = sequence_length(st[0], "events");
     std::vector<NoteEvent> events;
-    events.reserve(static_cast<std::size_t>(n));
+    // A sequence reports its own length, which may be false: it caps the
+    // first reservation, and the rest grows as the items arrive.
+    events.reserve(std::min(static_cast<std::size_t>(n), signal_interval));
     for_each_item(st[0], "events", n, [&](Py_ssize_t, PyObject* item) {
         events.push_back(to_instance<NoteEvent>(item, "events"));
     });

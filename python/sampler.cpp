@@ -1,6 +1,7 @@
 // Python classes of the sampling engine: envelopes, samples, zone maps and
 // the polyphonic sampler.
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -401,8 +402,100 @@ PyObject* sampler_set_voices_entry(PyObject* self, PyObject* const* args, Py_ssi
     });
 }
 
+// A saved sampler: a copy of the whole engine value (sample, envelope, voice
+// limit and every voice with its position and envelope stage) and the
+// address of the sampler it was taken from. It travels as a capsule: an
+// opaque object whose only use is to be handed back to restore_state.
+struct SavedSampler {
+    const PyObject* owner;
+    Sampler state;
+};
+
+constexpr const char* saved_sampler_name = "tamlor.Sampler.state";
+
+void free_saved_sampler(PyObject* capsule) {
+    delete static_cast<SavedSampler*>(PyCapsule_GetPointer(capsule, saved_sampler_name));
+}
+
+Params save_state_params{as_method, "save_state", {"state=None"},
+                         "A snapshot of the whole sampler, for restore_state; given a state this sampler saved "
+                         "before, overwrites that one instead of making a new one."};
+Params restore_state_params{as_method, "restore_state", {"state"},
+                            "Put the sampler back exactly as it was when save_state() returned state."};
+
+// The saved value inside `state`, which must come from save_state on `self`
+// (a sampler at the same address since, with a sample of its own, is
+// another one: the samples' frames are compared too).
+SavedSampler& saved_of(PyObject* self, PyObject* state) {
+    auto* saved = static_cast<SavedSampler*>(PyCapsule_GetPointer(state, saved_sampler_name));
+    if (!saved) {
+        PyErr_Clear();
+        raise(PyExc_TypeError, "state must come from Sampler.save_state(), not " + type_name(state));
+    }
+    const Sampler& s = value_of<Sampler>(self);
+    if (saved->owner != self || saved->state.sample().frames().data() != s.sample().frames().data() ||
+        saved->state.sample_rate() != s.sample_rate()) {
+        raise(PyExc_ValueError, "state was saved from another Sampler");
+    }
+    return *saved;
+}
+
+// Overwriting a state reuses its memory: a song saves every track before
+// each block it renders, so that it can take the block back.
+PyObject* sampler_save_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return read<Sampler>(self, [&](const Sampler& s) -> PyObject* {
+        Args a(save_state_params, args, nargs, kwnames);
+        if (a.given(0) && a[0] != Py_None) {
+            saved_of(self, a[0]).state = s;
+            return Py_NewRef(a[0]);
+        }
+        auto saved = std::make_unique<SavedSampler>(SavedSampler{self, s});
+        PyObject* capsule = PyCapsule_New(saved.get(), saved_sampler_name, free_saved_sampler);
+        if (!capsule) throw_error_set();
+        saved.release();
+        return capsule;
+    });
+}
+
+Params save_states_params{as_static, "save_states", {"samplers", "states"},
+                          "save_state(states[i]) for every sampler of samplers, in one call."};
+
+// What a song does before every block it renders, for all of its tracks at
+// once: one call instead of one per track.
+PyObject* sampler_save_states(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return boundary([&]() -> PyObject* {
+        Args a(save_states_params, args, nargs, kwnames);
+        const Py_ssize_t n = sequence_length(a[0], "samplers");
+        if (sequence_length(a[1], "states") != n) {
+            raise(PyExc_ValueError, "samplers and states must have the same length");
+        }
+        for_each_item(a[0], "samplers", n, [&](Py_ssize_t i, PyObject* sampler) {
+            if (!is_exact<Sampler>(sampler)) {
+                type_error("samplers", "items must be Sampler, not " + type_name(sampler));
+            }
+            const Ref state(check(PyList_CheckExact(a[1]) ? Py_XNewRef(PyList_GetItem(a[1], i))
+                                                          : PySequence_GetItem(a[1], i)));
+            const SharedBorrow guard(sampler);
+            saved_of(sampler, state.get()).state = value_of<Sampler>(sampler);
+        });
+        return none();
+    });
+}
+
 PyObject* sampler_sample(const Sampler& s) { return wrap(s.sample()); }
 PyObject* sampler_envelope(const Sampler& s) { return wrap(s.envelope()); }
+
+// The copy is made before the sampler is touched, so a failure (a state of
+// the wrong kind or from another sampler, no memory) changes nothing. A
+// state can be restored any number of times.
+PyObject* sampler_restore_state(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return write<Sampler>(self, [&](Sampler& s) {
+        Args a(restore_state_params, args, nargs, kwnames);
+        Sampler restored = saved_of(self, a[0]).state;
+        s = std::move(restored);
+        return none();
+    });
+}
 
 std::string sampler_repr(const Sampler& s) {
     return "Sampler(max_voices=" + std::to_string(s.max_voices()) + ", active=" +
@@ -430,6 +523,9 @@ PyMethodDef sampler_methods[] = {
     def("panic", noargs<&Sampler::panic>, "panic($self)\n--\n\n"),
     def("render", sampler_render, render_params),
     def("render_into", sampler_render_into, render_into_params),
+    def("save_state", sampler_save_state, save_state_params),
+    def("restore_state", sampler_restore_state, restore_state_params),
+    def("save_states", sampler_save_states, save_states_params),
     def_no_copy<Sampler, "their sounding voices cannot be read back">(),
     end_methods,
 };

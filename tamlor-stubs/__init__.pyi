@@ -154,7 +154,8 @@ class AudioBuffer:
     def __new__(cls, frames: _Int, sample_rate: _Int = 44100, channels: _Int = 1) -> AudioBuffer:
         """``frames`` x ``channels`` samples, all 0.0. Note the default of one
         channel (``AudioFormat`` defaults to two). A size that cannot be
-        allocated raises ``MemoryError``."""
+        allocated raises ``MemoryError`` saying so ("AudioBuffer of F frames
+        × C channels does not fit in memory")."""
 
     @property
     def frames(self) -> int:
@@ -164,6 +165,16 @@ class AudioBuffer:
     def format(self) -> AudioFormat:
         """A new ``AudioFormat`` with this buffer's rate and channels, made on
         every read (read-only)."""
+
+    @property
+    def sample_rate(self) -> int:
+        """Frames per second, as given at creation or read from the file
+        (read-only)."""
+
+    @property
+    def channels(self) -> int:
+        """Samples per frame, as given at creation or read from the file
+        (read-only)."""
 
     def sample_at(self, frame: _Int, channel: _Int) -> float:
         """The sample at (frame, channel). ``IndexError`` "Index out of bounds"
@@ -202,7 +213,12 @@ class AudioBuffer:
         the 32-bit samples bit for bit. Bad arguments raise ``ValueError`` or
         ``TypeError`` before the file is opened; ``OSError`` when it cannot be
         written. A buffer of anything but floats (bytes, an integer array) is
-        refused."""
+        refused.
+
+        The file is written beside the path under a temporary name and put
+        in place only once complete, so a failed write leaves an existing
+        file as it was (a symbolic link is followed and kept). A device or
+        named pipe is written in place and never removed."""
 
     @staticmethod
     def read_wav(path: _Path) -> AudioBuffer:
@@ -210,7 +226,49 @@ class AudioBuffer:
         64 bits, any channel count) into a new buffer with the file's rate
         and channels. PCM is divided by 2^(bits-1), so a 16-bit file written
         by ``write_wav`` reads back its exact values. ``ValueError`` for a file
-        it cannot read, ``OSError`` when it cannot be opened."""
+        it cannot read, ``OSError`` when it cannot be opened.
+
+        Only the header is read before the chunks it declares: a file that
+        claims more than it holds is refused as truncated, and pipes and
+        devices are read a piece at a time. Ctrl+C ends a long read
+        (``KeyboardInterrupt``). ``MemoryError`` "{path}: data chunk of N
+        bytes does not fit in memory" when the samples cannot be held."""
+
+    @staticmethod
+    def wav_shape(path: _Path) -> tuple[int, int]:
+        """(frames, channels) of a WAV file, from its header and chunk list
+        (the samples are not read): the shape of the array ``read_wav_into``
+        fills. Errors as ``read_wav``'s."""
+
+    @staticmethod
+    def read_wav_into(path: _Path, out: _FloatBuffer) -> int:
+        """Reads a WAV file's samples straight into ``out`` and returns its
+        sample rate: the samples ``read_wav`` would give, without an
+        ``AudioBuffer`` or a list in between (the fast road for long
+        files)::
+
+            audio = numpy.empty(AudioBuffer.wav_shape(path), numpy.float32)
+            rate = AudioBuffer.read_wav_into(path, audio)
+
+        ``out`` is a writable contiguous buffer of 32-bit floats of shape
+        (frames, channels) or flat with frames x channels items
+        (``TypeError`` otherwise). A file that cannot be read
+        (``OSError``, ``ValueError``) or does not match ``out``'s shape
+        (``ValueError``) leaves ``out`` unchanged; only a file that changes
+        while it is read (or Ctrl+C) can leave it partly written."""
+
+    def samples_into(self, out: _FloatBuffer) -> None:
+        """Copies every sample into ``out``, a writable contiguous buffer of
+        32-bit floats of shape (frames, channels) or flat with
+        frames x channels items (interleaved), without making a list: the
+        fast road from a WAV file to a NumPy array::
+
+            buffer = AudioBuffer.read_wav(path)
+            audio = numpy.empty((buffer.frames, buffer.channels), numpy.float32)
+            buffer.samples_into(audio)
+
+        ``TypeError`` for anything else than such a buffer, ``ValueError``
+        for another size or shape; ``out`` is then unchanged."""
 
     def __len__(self) -> int:
         """frames x channels."""
@@ -1421,6 +1479,28 @@ class Sampler:
         one-dimensional buffer of 32-bit floats. Rendering two slices of one
         array in turn, with a ``note_on`` between them, starts the note on an
         exact frame. A refused buffer changes nothing."""
+
+    def save_state(self, state: object | None = None) -> object:
+        """A snapshot of everything the sampler holds (its sounding voices
+        with their positions and envelope stages, envelope and voice limit),
+        as an opaque object for ``restore_state``: take one before a take you
+        may want to undo. Given a ``state`` this sampler saved before, it
+        overwrites that one (reusing its memory) and returns it. A state
+        cannot be inspected, copied or pickled."""
+
+    @staticmethod
+    def save_states(samplers: list[Sampler], states: list[object]) -> None:
+        """``samplers[i].save_state(states[i])`` for every ``i``, in one call:
+        how a band of samplers (a song's tracks) is saved before each block.
+        ``ValueError`` when the lists differ in length or a state belongs to
+        another sampler."""
+
+    def restore_state(self, state: object) -> None:
+        """Puts the sampler back exactly as it was when ``save_state()`` gave
+        ``state``, so it renders the same samples again; a state may be
+        restored many times. ``TypeError`` for anything else,
+        ``ValueError`` for a state saved from another sampler; either
+        changes nothing."""
 
     def __reduce__(self) -> NoReturn:
         """Raises ``TypeError``: samplers cannot be copied or pickled."""

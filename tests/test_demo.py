@@ -65,7 +65,7 @@ def test_play_without_a_device_says_so(tmp_path):
     result = subprocess.run([sys.executable, str(DEMO), "--play", "--quiet", "--bars", "1"],
                             capture_output=True, text=True, env=env)
     assert result.returncode == 1
-    assert result.stderr.strip() == ("cannot play: No default audio output device found "
+    assert result.stderr.strip() == ("cannot play: No default audio output device found: Unknown PCM default "
                                      "(this machine has no audio output to play on)")
 
 

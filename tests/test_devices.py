@@ -19,7 +19,8 @@ ALSA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "alsa")
 NULL_OUTPUT = os.path.join(ALSA_DIR, "null_output.conf")
 NO_DEVICES = os.path.join(ALSA_DIR, "no_devices.conf")
 NULL_NAME = "Null Output (test configuration)"
-NO_DEFAULT = "^No default audio output device found$"
+# ALSA's own reason follows the fixed text.
+NO_DEFAULT = "^No default audio output device found: Unknown PCM default$"
 
 
 @pytest.fixture

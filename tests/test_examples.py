@@ -170,7 +170,7 @@ class TestDevices:
         assert result.returncode == 1
         assert result.stdout.splitlines() == [
             "Audio outputs: none found",
-            "Default audio output: none (No default audio output device found)",
+            "Default audio output: none (No default audio output device found: Unknown PCM default)",
             "MIDI inputs: none found"]
         assert result.stderr.strip() == "cannot beep: there is no default audio output"
 
@@ -202,7 +202,7 @@ class TestLivePlayback:
     def test_without_a_device_it_says_so_and_still_writes_the_file(self, tmp_path):
         result = run("live_playback.py", tmp_path / "none", "--output", "played.wav", check=False)
         assert result.returncode == 1
-        assert result.stderr.strip() == ("cannot play: No default audio output device found; "
+        assert result.stderr.strip() == ("cannot play: No default audio output device found: Unknown PCM default; "
                                          "writing played.wav without playing it")
         run("live_playback.py", tmp_path / "file", "--output", "played.wav", alsa="file_output")
         assert digest(tmp_path / "none" / "played.wav") == digest(tmp_path / "file" / "played.wav")
@@ -215,4 +215,4 @@ def test_notes_example_plays_what_it_writes(tmp_path):
     with wave.open(str(tmp_path / "notes.wav"), "rb") as wav:
         assert (tmp_path / "device.raw").read_bytes() == wav.readframes(wav.getnframes())
     result = run("notes_to_wav.py", tmp_path / "none", "--play", check=False)
-    assert (result.returncode, result.stderr.strip()) == (1, "cannot play: No default audio output device found")
+    assert (result.returncode, result.stderr.strip()) == (1, "cannot play: No default audio output device found: Unknown PCM default")

@@ -69,6 +69,8 @@ def test_format_0_running_status_both_note_offs_tempo_and_channels():
         (48, [60, 0]),          # running status, velocity 0: off
         (0, [0x81, 67, 80]),    # ch 1 note-off form first: nothing sounding, ignored
         (0, [0x91, 67, 80]),
+        (0, b"\xf0\x05\x7e\x7f\x09\x01\xf7"),  # SysEx, skipped
+        (0, b"\xf7\x02\xf3\x01"),                 # an escape, skipped
         (48, [0x80, 64, 0]),    # off by 0x80
         (0, tempo(1000000)),    # 60 bpm from beat 1
         (96, [0x81, 67, 0]),
@@ -138,18 +140,23 @@ def test_format_1_tracks_programs_volume_pan_and_program_changes_mid_track():
                     (0, [0xC2, 49]),  # the last change before the first note counts
                     (10, [0x92, 55, 90]), (10, [0x82, 55, 0]),
                     (0, [0xB2, 7, 10]),  # a later volume move is not played
-                    (0, [0xC2, 40]), (10, [0x92, 57, 90]), (10, [0x82, 57, 0])),
+                    (0, [0xC2, 40]), (10, [0x92, 57, 90]), (10, [0x82, 57, 0]),
+                    (0, [0xC2, 49]), (0, [0x92, 59, 91]), (10, [0x82, 59, 0])),  # back to 49: its track
                chunk(b"XFIH", b"\x01\x02\x03"),  # an unknown chunk, skipped
                mtrk((0, [0xB9, 10, 0]), (0, [0x99, 36, 120]), (5, [0x89, 36, 0])), count=3)
     song = tamlor_song.Song.from_midi(data)
     assert song.tempo_map == [(0.0, 150.0)]
     info = [(t.name, t.channel, t.program, t.notes()) for t in song.tracks]
-    assert info == [("Strings (program 49)", 2, 49, [(1.0, 1.0, 55, 90)]),
+    assert info == [("Strings (program 49)", 2, 49, [(1.0, 1.0, 55, 90), (4.0, 1.0, 59, 91)]),
                     ("Strings (program 40)", 2, 40, [(3.0, 1.0, 57, 90)]),
                     ("track 2", 9, 0, [(0.0, 0.5, 36, 120)])]
     strings, _, drums = song.tracks
     assert strings.gain == struct.unpack("f", struct.pack("f", 0.8 * (100 / 127) ** 2))[0] and strings.pan == 1.0
     assert drums.pan == -1.0 and drums.gain == pytest.approx(0.8)
+    # Each track has an instrument of its own.
+    assert strings.instrument is not song.tracks[1].instrument
+    strings.instrument.add_mapping(tamlor.SampleMapping(tamlor.AudioSample([1.0]), 0, 127, 0, 127))
+    assert len(tamlor_song.Song.from_midi(data).tracks[0].instrument) == 1
     # The default sounds: a drum kit on channel index 9 and a tone elsewhere, both heard.
     out = song.render(song.length_frames())
     assert max(abs(x) for x in out[:4000]) > 0.01
@@ -321,3 +328,18 @@ def test_values_that_do_not_fit_the_wire_are_refused():
     for data, exc, text in bad:
         with pytest.raises(exc, match=text):
             tamlor.MidiMessage.from_bytes(data)
+
+
+def test_many_tiny_tracks_and_program_changes_stay_quick():
+    # 50,000 empty tracks, and one track whose every note changes program.
+    empty = b"MTrk\x00\x00\x00\x04\x00\xff\x2f\x00"
+    data = b"MThd\x00\x00\x00\x06\x00\x01\xc3\x50\x00\x60" + empty * 50_000
+    start = time.perf_counter()
+    assert tamlor_song.Song.from_midi(data).tracks == ()
+    events = []
+    for i in range(6_000):
+        events += [(0, [0xC0, i % 3]), (0, [0x90, 60, 100]), (1, [0x80, 60, 0])]
+    song = tamlor_song.Song.from_midi(smf(0, 96, mtrk(*events)))
+    assert [t.program for t in song.tracks] == [0, 1, 2]
+    assert sum(len(t.notes()) for t in song.tracks) == 6_000
+    assert time.perf_counter() - start < 5.0

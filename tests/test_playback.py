@@ -229,3 +229,61 @@ def test_write_releases_the_interpreter_lock_and_holds_the_object(tmp_path):
     result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["finished ['Already borrowed'] True", "interrupted, playing True 0 True"]
+
+
+def test_a_playing_output_dropped_on_another_thread_closes_its_stream(tmp_path):
+    # The handle is leaked on purpose (and reported), but its stream must not
+    # be: 200 drops leave the open descriptors where they were.
+    script = textwrap.dedent(
+        """
+        import os, sys, threading, tamlor
+        reported = []
+        sys.unraisablehook = lambda u: reported.append(str(u.exc_value))
+
+        def descriptors():
+            return len(os.listdir("/proc/self/fd"))
+
+        def drop(box):
+            box.pop()  # the last reference goes on this thread
+
+        def playing():
+            out = tamlor.AudioOutput(channels=1, buffer_size=64)
+            out.start()
+            out.write([0.25] * 256)
+            return out
+
+        for _ in range(5):  # the library's own first-use descriptors
+            t = threading.Thread(target=drop, args=([playing()],)); t.start(); t.join()
+        before = descriptors()
+        for _ in range(200):
+            t = threading.Thread(target=drop, args=([playing()],)); t.start(); t.join()
+        print(descriptors() - before, len(reported), set(reported))
+        """
+    )
+    env = dict(os.environ, ALSA_CONFIG_PATH=str(FILE_OUTPUT), TAMLOR_PCM_FILE=str(tmp_path / "pcm.raw"))
+    result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split(" ", 2) == [
+        "0", "205", f"{{'{PATH} is unsendable, but is being dropped on another thread'}}\n"]
+
+
+@pytest.mark.parametrize("frames", [1, 64, 130, 5000])
+def test_a_failing_sink_is_reported_not_swallowed(device, monkeypatch, frames):
+    # The device writes into /dev/full: the library's own plugin only prints
+    # its failure; whether it shows in write() or in stop(), it is raised,
+    # and the handle is stopped and can start again.
+    monkeypatch.setenv("TAMLOR_PCM_FILE", "/dev/full")
+    monkeypatch.setenv("TAMLOR_PCM_TRUNCATE", "true")
+    out = tamlor.AudioOutput(channels=1, buffer_size=64)
+    out.start()
+    failure = "^Audio output failed: /dev/full write failed, file data may be corrupt: No space left on device$"
+    with pytest.raises(RuntimeError, match=failure):
+        out.write([0.25] * frames)
+        out.stop()
+    assert not out.is_playing()
+    out.stop()  # already stopped: nothing to report
+    monkeypatch.setenv("TAMLOR_PCM_FILE", str(device.path))
+    out.start()
+    out.write([0.5])
+    out.stop()
+    assert device.received() == expected_bytes([0.5])

@@ -119,6 +119,16 @@ def test_length_frames_counts_the_release_tail_frame_by_frame():
         n = song.length_frames()
         out = left(song.render(n + 50))
         assert out[n - 1] != 0.0 and set(out[n:]) == {0.0}, release
+    # A pattern that plays once ends the song with its last step's release.
+    song, track = flat_song(0.05)
+    once = tamlor.Pattern(4)
+    once.loop_enabled = False
+    once.set_step(1, tamlor.Step(60, 127, 2))
+    once.set_step(3, tamlor.Step(62, 127, 1))
+    track.add_pattern(once, 0.5, start_beat=1)
+    n = song.length_frames()
+    out = left(song.render(n + 50))
+    assert n == song.frame_at(3.0) + 5 and out[n - 1] != 0.0 and set(out[n:]) == {0.0}
     song, track = flat_song()
     assert song.length_frames() == 0
     p = tamlor.Pattern(2)
@@ -207,9 +217,9 @@ def twin_check(song, fork, frames=(1, 63, 200, 517)):
         assert song.render(n).tobytes() == fork.render(n).tobytes()
 
 
-@pytest.mark.parametrize("how", ["deepcopy"] + [f"pickle{p}" for p in range(2, pickle.HIGHEST_PROTOCOL + 1)])
+@pytest.mark.parametrize("how", ["copy", "deepcopy"] + [f"pickle{p}" for p in range(2, pickle.HIGHEST_PROTOCOL + 1)])
 def test_a_saved_or_forked_song_renders_the_same_bits_from_where_it_was(how):
-    fork_of = copy.deepcopy if how == "deepcopy" else (
+    fork_of = {"copy": copy.copy, "deepcopy": copy.deepcopy}.get(how) or (
         lambda s: pickle.loads(pickle.dumps(s, protocol=int(how[6:]))))
     song = tamlor_song.Song(bpm=96, sample_rate=RATE)
     lead = tamlor.Sampler(tamlor.AudioSample([0.1 * (i % 7) for i in range(300)], RATE, 60), RATE, max_voices=3)
@@ -248,3 +258,66 @@ def test_a_fresh_song_and_an_empty_one_fork_too():
     song = tamlor_song.Song()
     assert copy.deepcopy(song).render(10).tobytes() == array.array("f", bytes(80)).tobytes()
     assert pickle.loads(pickle.dumps(song)).sample_rate == 44100
+
+
+def test_voice_state_read_back_is_checked_before_anything_changes():
+    s = tamlor.Sampler(held(), sample_rate=RATE)
+    s.note_on_sample(60, 100)
+    s.render(3)
+    state = s._voices()
+    fresh = tamlor.Sampler(held(), sample_rate=RATE)
+    fresh._set_voices(state)
+    assert fresh.render(40) == s.render(40)
+    (next_handle, (voice,)) = state
+    good = list(voice)
+
+    def with_field(i, value):
+        v = list(good)
+        v[i] = value
+        return (next_handle, [tuple(v)])
+
+    bad = [((1,), TypeError), ((next_handle, [good[:-1]]), TypeError), (with_field(0, [0.5]), TypeError),
+           (with_field(5, 9), TypeError), (with_field(13, 200), ValueError), (with_field(10, -1.0), TypeError),
+           (with_field(11, -0.5), TypeError), (with_field(14, -1), OverflowError), ((-1, []), OverflowError),
+           ((next_handle, 5), TypeError)]
+    for state_, exc in bad:
+        target = tamlor.Sampler(held(), sample_rate=RATE)
+        target.note_on_sample(64, 100)
+        before = target._voices()
+        with pytest.raises(exc):
+            target._set_voices(state_)
+        assert target._voices()[1][0][13] == before[1][0][13] and len(target._voices()[1]) == 1
+
+    # A conversion that reaches back into the sampler finds it busy.
+    class Sneaky:
+        def __float__(self):
+            target.panic()
+            return 0.0
+
+    target = tamlor.Sampler(held(), sample_rate=RATE)
+    with pytest.raises(RuntimeError):
+        target._set_voices(with_field(6, Sneaky()))
+
+
+def test_play_sends_the_whole_song_to_the_device(monkeypatch, tmp_path):
+    import pathlib
+    conf = pathlib.Path(__file__).resolve().parent / "alsa" / "file_output.conf"
+    monkeypatch.setenv("ALSA_CONFIG_PATH", str(conf))
+    monkeypatch.setenv("TAMLOR_PCM_FILE", str(tmp_path / "pcm.raw"))
+    song = tamlor_song.Song(bpm=120, sample_rate=8000)
+    zones = tamlor.SampleMap.single_sample(tamlor.AudioSample(tamlor.SawOscillator(220.0, 0.5, 8000)
+                                                              .render_to_buffer(800), 8000, 57))
+    t = song.add_track("saw", zones)
+    t.add_notes([(0, 1, 57), (0.5, 1, 61), (1, 0.5, 64)])
+    song.render(123)  # the song's own position stays where it is
+    song.write_wav(str(tmp_path / "whole.wav"))
+    _, _, _, _, payload = read_wav_payload(tmp_path / "whole.wav")
+    song.play()
+    assert (tmp_path / "pcm.raw").read_bytes() == payload
+    assert song.frame == 123
+    out = tamlor.AudioOutput(sample_rate=8000, channels=2)
+    song.play(out)  # a device of the caller's is started and left playing
+    assert out.is_playing()
+    out.stop()
+    with pytest.raises(TypeError):
+        song.play("default")

@@ -34,7 +34,7 @@ void render_in_chunks(float* out, std::size_t n, std::size_t cost, F&& render) {
 template <class S, class Cost, class F>
 PyObject* render_float_list(S& state, std::size_t n, Cost&& cost, F&& render) {
     Ref list = new_list(n);
-    std::vector<float> buffer(n);
+    std::vector<float> buffer = sample_block(n);
     S staged = state;
     render_in_chunks(buffer.data(), n, cost(staged), [&](float* out, std::size_t k) { render(staged, out, k); });
     PyObject* result = fill_float_list(std::move(list), buffer.data(), n);

@@ -132,7 +132,7 @@ void fill_floats(const BufferView& out, F&& fill) {
         fill(p, n);
         return;
     }
-    std::vector<float> scratch(n);
+    std::vector<float> scratch = sample_block(n);
     fill(scratch.data(), n);
     out.write_floats(scratch.data());
 }

@@ -170,6 +170,10 @@ PyObject* to_py(const std::optional<V>& v) {
 // allocation succeeded before they change any state.
 Ref new_list(std::size_t n);
 
+// n zeroed samples of scratch memory; MemoryError "a block of N samples does
+// not fit in memory" when they cannot be had.
+std::vector<float> sample_block(std::size_t n);
+
 template <class F>
 PyObject* build_list(std::size_t n, F&& make) {
     Ref list = new_list(n);

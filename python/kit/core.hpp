@@ -179,6 +179,12 @@ std::uint64_t thread_identity() noexcept;
 template <class T>
 inline constexpr const char* thread_bound = nullptr;
 
+// What a thread-bound value still has to do when it is leaked on a foreign
+// thread: close what it holds open (a device stream), so nothing outlives
+// the Python object but the value's memory. Nothing by default.
+template <class T>
+void release_on_foreign_drop(T&) noexcept {}
+
 void check_owner_thread(PyObject* self, const char* path);
 void report_foreign_drop(PyObject* self, const char* path) noexcept;
 
@@ -251,6 +257,7 @@ void dealloc(PyObject* self) {
             // The native value belongs to its thread: leak it rather than
             // destroy it here.
             report_foreign_drop(self, thread_bound<T>);
+            release_on_foreign_drop(value_of<T>(self));
             destroy = false;
         }
     }

@@ -35,6 +35,10 @@ void translate_current_exception() noexcept {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const tamlor::IndexError& e) {
         PyErr_SetString(PyExc_IndexError, e.what());
+    } catch (const tamlor::Interrupted&) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "interrupted without an exception set");
+    } catch (const tamlor::MemoryError& e) {
+        PyErr_SetString(PyExc_MemoryError, e.what());
     } catch (const tamlor::FileError& e) {
         errno = e.code;
         PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
@@ -256,7 +260,22 @@ std::vector<float> to_f32_vector(PyObject* seq, const char* name) {
 
 Ref new_list(std::size_t n) {
     if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) raise(PyExc_OverflowError, "list too long");
-    return Ref(check(PyList_New(static_cast<Py_ssize_t>(n))));
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+    if (!list && PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        PyErr_Clear();
+        raise(PyExc_MemoryError, "a list of " + std::to_string(n) + " items does not fit in memory");
+    }
+    return Ref(check(list));
+}
+
+std::vector<float> sample_block(std::size_t n) {
+    try {
+        return std::vector<float>(n);
+    } catch (const std::bad_alloc&) {
+        raise(PyExc_MemoryError, "a block of " + std::to_string(n) + " samples does not fit in memory");
+    } catch (const std::length_error&) {
+        raise(PyExc_MemoryError, "a block of " + std::to_string(n) + " samples does not fit in memory");
+    }
 }
 
 PyObject* fill_float_list(Ref list, const float* data, std::size_t n) {

@@ -61,6 +61,11 @@ def _job(source: str, destination: str, sample_rate: int, encoding: str) -> Opti
     return None
 
 
+def _failure(prog: str, source: str, error: str) -> str:
+    """The error line of a file: the reason names the file once."""
+    return f"{prog}: {error}" if error.startswith(f"{source}: ") else f"{prog}: {source}: {error}"
+
+
 class _Progress:
     """A one-line progress display on a terminal; silent elsewhere."""
 
@@ -140,8 +145,12 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
     if jobs < 1:
         p.error(f"--jobs must be 1 or more (got {jobs})")
     targets = _targets(p, args.inputs, args.output)
-    if targets and len(targets) > 1:
-        os.makedirs(args.output, exist_ok=True)
+    if targets and targets[0] != args.output:  # into a folder, made if missing
+        try:
+            os.makedirs(args.output, exist_ok=True)
+        except OSError as exc:
+            stderr.write(f"{prog}: cannot make the folder {args.output}: {exc.strerror}\n")
+            return 1
     failed = 0
     progress = _Progress(len(targets), stderr)
     try:
@@ -151,7 +160,7 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
                 error = _job(source, target, args.sample_rate, args.encoding)
                 if error is not None:
                     failed += 1
-                    progress.note(f"{prog}: {source}: {error}")
+                    progress.note(_failure(prog, source, error))
                 progress.step()
         else:
             with concurrent.futures.ProcessPoolExecutor(max_workers=min(jobs, len(work))) as pool:
@@ -163,7 +172,7 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
                         error = f"the rendering process failed ({type(exc).__name__})"
                     if error is not None:
                         failed += 1
-                        progress.note(f"{prog}: {futures[future]}: {error}")
+                        progress.note(_failure(prog, futures[future], error))
                     progress.step()
     finally:
         progress.close()

@@ -22,7 +22,7 @@
    track plays on several channels. `program` is the channel's last program
    change at or before its first note (0 if none); a program change after
    that starts a new song track for the notes that follow (named with
-   " (program P)" added). The last controller 7 (volume) and 10 (pan) at or
+   " (program P)" added; a program that comes back plays on its track). The last controller 7 (volume) and 10 (pan) at or
    before the first note set the track's gain, 0.8 × (v/127)², and pan,
    (v − 64)/63 held to −1..1. Later controller moves, pitch bend and
    aftertouch are not played.
@@ -45,12 +45,14 @@ tempo map, then one MIDI track per song track with its name, its program
 (when known) and its notes on its channel; tracks without a channel get
 channels in order, skipping index 9. Beats go to the nearest tick. Reading
 back gives the same notes, tempo map, channels and programs for notes on the
-tick grid, except notes of one pitch on one channel that lie inside each
-other (the file cannot tell whose end is whose). A note of velocity 0 would
+tick grid and tempos the file can hold (a whole number of microseconds per
+beat), except notes of one pitch on one channel that lie inside each other
+(the file cannot tell whose end is whose). A note of velocity 0 would
 read back as a note-off, so it is left out.
 """
 from __future__ import annotations
 
+import copy
 import os
 import stat
 import tempfile
@@ -250,25 +252,29 @@ def _drum_kit() -> "tamlor.SampleMap":
 
 
 def _tone() -> "tamlor.SampleMap":
-    # One cycle of a 440 Hz sine at 44 kHz is exactly 100 frames: a loop
-    # with no seam, played at every pitch from its root, note 69.
-    cycle = tamlor.SineOscillator(440.0, 0.5, 44000).render_to_buffer(100)
-    sample = tamlor.AudioSample(cycle, 44000, 69)
-    sample.loop_start, sample.loop_end = 0, 100
+    # A cycle of a 440 Hz sine at 44 kHz is exactly 100 frames: 100 cycles
+    # make a loop with no seam (and few wraps), played at every pitch from
+    # its root, note 69.
+    cycles = tamlor.SineOscillator(440.0, 0.3, 44000).render_to_buffer(10_000)
+    sample = tamlor.AudioSample(cycles, 44000, 69)
+    sample.loop_start, sample.loop_end = 0, 10_000
     return tamlor.SampleMap.single_sample(sample)
 
 
-TONE_ENVELOPE = tamlor.Envelope(0.005, 0.25, 0.6, 0.15)
+# The tone rises in 3 ms, holds while the note lasts (held voices take the
+# sampler's quickest road) and fades in 60 ms.
+TONE_ENVELOPE = tamlor.Envelope(0.003, 0.0, 1.0, 0.06)
 DRUM_ENVELOPE = tamlor.Envelope(0.0, 0.0, 1.0, 1.0)
 
 
 def default_sound(channel: int) -> tuple["tamlor.SampleMap", "tamlor.Envelope"]:
     """The built-in instrument of a MIDI channel and its envelope: the drum
-    kit on channel index 9, the tone elsewhere (made once, then shared: a
-    track takes its own copy)."""
+    kit on channel index 9, the tone elsewhere. Each call gives a copy of its
+    own (the sounds are made once), so changing one track's instrument
+    changes no other."""
     kind = "drums" if channel == DRUM_CHANNEL else "tone"
     found = _SOUNDS.get(kind)
     if found is None:
         found = _drum_kit() if kind == "drums" else _tone()
         _SOUNDS[kind] = found
-    return found, DRUM_ENVELOPE if kind == "drums" else TONE_ENVELOPE
+    return copy.copy(found), DRUM_ENVELOPE if kind == "drums" else TONE_ENVELOPE

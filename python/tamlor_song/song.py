@@ -30,11 +30,6 @@ What a song guarantees:
 4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
    that contains its note and velocity, with one envelope and one voice limit
    for the whole track; a note outside every zone is silent.
-7. Notes keep their own length: a note's end releases only the voice its own
-   start began, on every kind of track (plain notes, patterns, notes read
-   from MIDI files), so two overlapping notes of one pitch each end at their
-   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
-   `note_off` releases every voice of the pitch.)
 5. Track gain, constant-power pan, mute and solo and the song's master gain
    are the mixer's; a change between two render calls applies from the next.
 6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
@@ -43,7 +38,18 @@ What a song guarantees:
    beats beyond a billion, tempos outside 1 to 10,000 beats per minute and
    pattern steps shorter than a thousandth of a beat, which no piece needs and
    which would make frames or grid walks run away.
-8. Effects (`Track.effects`, buses fed by `Track.send`, `Song.effects`; see
+7. Notes keep their own length: a note's end releases only the voice its own
+   start began, on every kind of track (plain notes, patterns, notes read
+   from MIDI files), so two overlapping notes of one pitch each end at their
+   own written time. (A `tamlor.Sampler` played directly keeps its own rule:
+   `note_off` releases every voice of the pitch.)
+8. A render, seek, clear or add_track that fails part-way (no memory, a
+   sampler busy in another call, a signal handler that raises) changes
+   nothing: every track's sampler is saved before anything moves and put
+   back, with the schedule and the play position, so the next call renders
+   what the failed one would have. Such a call started while the song
+   renders (from a signal handler or another thread) is refused.
+9. Effects (`Track.effects`, buses fed by `Track.send`, `Song.effects`; see
    `tamlor_song.effects`) run after the track's gain and pan, and on the
    master after the master gain; their state carries from call to call, so
    the audio still does not depend on how it is sliced, and a call that fails
@@ -60,7 +66,7 @@ import copy
 import math
 import operator
 from bisect import bisect_left, bisect_right
-from typing import Any, Callable, Iterable, Optional, TypeAlias, Union, cast
+from typing import Any, Callable, Iterable, Optional, Sequence, SupportsFloat, SupportsIndex, TypeAlias, Union, cast
 
 import tamlor
 
@@ -74,6 +80,11 @@ __all__ = ["Song", "Track", "StepEvent"]
 #: 1500000), not microseconds.
 StepEvent: TypeAlias = tuple[str, int, int, int]
 
+# What the song takes for a number, as the native classes do: a real number
+# (float, int, a NumPy scalar...) and a whole number (int, a NumPy integer).
+_Real: TypeAlias = Union[SupportsFloat, SupportsIndex]
+_Whole: TypeAlias = SupportsIndex
+
 # Longest run of frames rendered into the tracks' buffers at once: a longer
 # request is rendered in runs of this size (which changes no bit of the
 # result, since the samplers and the mixer work frame by frame).
@@ -84,7 +95,7 @@ _WINDOW = 1 << 16
 # Event kinds, in the order they are applied at one frame.
 _OFF, _ON = 0, 1
 
-_NoteLike = Union["tamlor.NoteEvent", tuple[float, float, int], tuple[float, float, int, int]]
+_NoteLike = Union["tamlor.NoteEvent", tuple[_Real, _Real, _Whole], tuple[_Real, _Real, _Whole, _Whole]]
 _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # A scheduled note-on or note-off: (frame, kind, track, order, step, call,
 # arguments, (track, order, step)). A note-on's call starts a voice and
@@ -92,6 +103,14 @@ _Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
 # note stops and the call that releases a voice by handle, which is also a
 # note-off's call.
 _Event = tuple[Any, ...]
+
+# The sampler calls made for every track of a song at once (through map, so
+# that no Python code runs between two tracks).
+_save_states = tamlor.Sampler.save_states
+_render_into = tamlor.Sampler.render_into
+_panic = tamlor.Sampler.panic
+_restore_state = tamlor.Sampler.restore_state
+
 # A frame later than any a song reaches: "no event scheduled".
 _NEVER = 1 << 96
 
@@ -326,7 +345,7 @@ class Track:
         return float(self._song._mixer.get_channel(self._index).gain)
 
     @gain.setter
-    def gain(self, value: float) -> None:
+    def gain(self, value: _Real) -> None:
         self._song._mixer.set_channel_gain(self._index, _level(value, "gain"))
 
     @property
@@ -335,7 +354,7 @@ class Track:
         return float(self._song._mixer.get_channel(self._index).pan)
 
     @pan.setter
-    def pan(self, value: float) -> None:
+    def pan(self, value: _Real) -> None:
         self._song._mixer.set_channel_pan(self._index, _level(value, "pan"))
 
     @property
@@ -388,7 +407,7 @@ class Track:
         else:
             self._sends[bus] = x
 
-    def add_note(self, start_beat: float, duration_beats: float, note: int, velocity: int = 100) -> None:
+    def add_note(self, start_beat: _Real, duration_beats: _Real, note: _Whole, velocity: _Whole = 100) -> None:
         """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
         `duration_beats` beats. Beats count from 0 at the start of the song."""
         entry = _note_entry(start_beat, duration_beats, note, velocity)
@@ -406,16 +425,18 @@ class Track:
             raise TypeError(f"notes must be an EventSequence or an iterable of notes, not {type(notes).__name__}")
         else:
             items = notes
-        entries = []
+        entries: list[tuple[float, float, int, int]] = []
         for i, item in enumerate(items):
+            kind = type(item).__name__
+            fields = cast("Sequence[Any]", item) if isinstance(item, (tuple, list)) else ()
             try:
                 if isinstance(item, tamlor.NoteEvent):
                     entry = _note_entry(item.beat_position, item.duration, item.note, item.velocity)
-                elif isinstance(item, (tuple, list)) and len(item) in (3, 4):
-                    entry = _note_entry(*item)
+                elif len(fields) in (3, 4):
+                    entry = _note_entry(*fields)
                 else:
                     raise TypeError("expected a NoteEvent or a tuple (start_beat, duration_beats, note[, velocity]),"
-                                    f" not {type(item).__name__}")
+                                    f" not {kind}")
             except (TypeError, ValueError) as exc:
                 raise type(exc)(f"note {i}: {exc}") from None
             entries.append(entry)
@@ -424,8 +445,8 @@ class Track:
         self._song._changed()
         return len(entries)
 
-    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: float, start_beat: float = 0.0,
-                    end_beat: Optional[float] = None) -> None:
+    def add_pattern(self, pattern: "tamlor.Pattern", step_duration: _Real, start_beat: _Real = 0.0,
+                    end_beat: Optional[_Real] = None) -> None:
         """Plays a copy of `pattern` on a grid of `step_duration` beats (at least
         0.001) from `start_beat`: step k (counting on past the pattern's length,
         which wraps) starts at start_beat + k * step_duration, and lasts its
@@ -444,11 +465,16 @@ class Track:
     def clear(self) -> None:
         """Removes every note and pattern of the track and releases its sounding
         voices (they fade out with the envelope's release)."""
+        if self._song._states is None:
+            raise _busy()
+        sounding = self._song._open
+        mine = [key for key in sounding if key[0] == self._index]
+        # The one step that can be refused (a sampler busy in another call)
+        # comes before anything is removed.
+        self._sampler.all_notes_off()
         self._notes.clear()
         self._patterns.clear()
-        self._sampler.all_notes_off()
-        sounding = self._song._open
-        for key in [key for key in sounding if key[0] == self._index]:
+        for key in mine:
             del sounding[key]
         self._song._changed()
 
@@ -490,20 +516,30 @@ def _release_frames(release: float, rate: int) -> int:
     return count
 
 
+def _busy() -> RuntimeError:
+    return RuntimeError("the song is rendering (a render, seek, clear or add_track from a signal handler "
+                        "or another thread must wait for it)")
+
+
 def _flag(value: Any, name: str) -> bool:
     if not isinstance(value, bool):
         raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
     return value
 
 
-def _flat_floats(view: memoryview[Any]) -> memoryview[Any]:
-    """`view` checked to be writable 32-bit floats, as one flat run."""
+def _stereo_out(view: memoryview[Any]) -> memoryview[Any]:
+    """`view` as one flat writable run of 32-bit floats: it must be
+    contiguous and flat, or of shape (frames, 2). Every check is made here,
+    before anything is rendered."""
     if view.readonly:
         raise TypeError("out must be writable")
     if view.format not in ("f", "<f", "=f", "@f") or view.itemsize != 4:
         raise TypeError(f"out must hold 32-bit floats (format 'f'), not format {view.format!r}")
     if not view.c_contiguous:
         raise ValueError("out must be contiguous")
+    shape = view.shape or ()
+    if len(shape) != 1 and (len(shape) != 2 or shape[1] != 2):
+        raise ValueError(f"out must be flat or of shape (frames, 2), not of shape {shape}")
     return view.cast("B").cast("f")
 
 
@@ -521,7 +557,7 @@ class Song:
     the last one stopped, and `seek(frame)` or `reset()` move the play position.
     """
 
-    def __init__(self, bpm: float = 120.0, sample_rate: int = 44100) -> None:
+    def __init__(self, bpm: _Real = 120.0, sample_rate: _Whole = 44100) -> None:
         bpm = _bpm(bpm)
         if isinstance(sample_rate, bool):
             raise TypeError("sample_rate must be an integer, not bool")
@@ -545,6 +581,10 @@ class Song:
         self._buffers: list[array.array[float]] = []
         self._views: list[memoryview] = []
         self._renders: list[Callable[[memoryview], None]] = []
+        self._samplers: list["tamlor.Sampler"] = []
+        # Per track, where its sampler is saved before each render call; None
+        # while a render call holds them.
+        self._states: Optional[list[object]] = []
         self._cut_length = -1
         self._cut_views: list[memoryview] = []
         self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
@@ -559,7 +599,8 @@ class Song:
         self._dirty = True
         self._due = 0
         # The notes started and not yet stopped, by (track, order, step): the
-        # beat of their note-off, its call and arguments. A tempo change can
+        # beat of their note-off, the call that releases a voice and the
+        # handle of the voice the note started. A tempo change can
         # move a note-off before the play position; it is then given at once.
         self._open: dict[tuple[int, int, int], tuple[float, Callable[[int], bool], int]] = {}
         self._late: list[_Event] = []
@@ -591,7 +632,7 @@ class Song:
         """The tempo changes as (beat, bpm) pairs in beat order, the first at beat 0."""
         return list(zip(self._tempo_beats, self._tempo_bpms))
 
-    def set_tempo(self, beat: float, bpm: float) -> None:
+    def set_tempo(self, beat: _Real, bpm: _Real) -> None:
         """Plays at `bpm` beats per minute (1 to 10,000) from `beat` on, until the
         next tempo change; a change at a beat that already has one replaces it.
         Notes keep their beats, so every later note moves in time (a note
@@ -599,23 +640,25 @@ class Song:
         once)."""
         b = _beat(beat, "beat")
         t = _bpm(bpm)
-        i = bisect_left(self._tempo_beats, b)
-        if i < len(self._tempo_beats) and self._tempo_beats[i] == b:
-            self._tempo_bpms[i] = t
+        # The new map is built apart and replaces the old one whole.
+        beats, bpms, secs = list(self._tempo_beats), list(self._tempo_bpms), list(self._tempo_seconds)
+        i = bisect_left(beats, b)
+        if i < len(beats) and beats[i] == b:
+            bpms[i] = t
         else:
-            self._tempo_beats.insert(i, b)
-            self._tempo_bpms.insert(i, t)
-            self._tempo_seconds.insert(i, 0.0)
-        beats, bpms, secs = self._tempo_beats, self._tempo_bpms, self._tempo_seconds
+            beats.insert(i, b)
+            bpms.insert(i, t)
+            secs.insert(i, 0.0)
         for j in range(max(i, 1), len(beats)):
             secs[j] = secs[j - 1] + ((beats[j] - beats[j - 1]) * 60.0) / bpms[j - 1]
+        self._tempo_beats, self._tempo_bpms, self._tempo_seconds = beats, bpms, secs
         self._changed()
 
-    def seconds_at(self, beat: float) -> float:
+    def seconds_at(self, beat: _Real) -> float:
         """The time in seconds at which `beat` sounds, by the tempo map."""
         return self._seconds(_beat(beat, "beat"))
 
-    def frame_at(self, beat: float) -> int:
+    def frame_at(self, beat: _Real) -> int:
         """The frame at which an event at `beat` sounds: seconds × sample rate, rounded half up."""
         return self._frame_of(_beat(beat, "beat"))
 
@@ -685,11 +728,18 @@ class Song:
         runs out before its release ends leaves silence up to that frame."""
         last = 0
         for track in self._tracks:
-            if any(p.stop_step() is None for p in track._patterns):
-                return None
-            end = self._last_off_frame(track.notes())
-            if end is not None:
-                last = max(last, end + _release_frames(track._sampler.envelope.release, self._rate))
+            ends = []
+            for p in track._patterns:
+                stop = p.last_beat()
+                if stop is None:
+                    return None
+                if p.steps:
+                    ends.append(self._frame_of(stop))
+            plain = self._last_off_frame([(b, d, n, v) for _, b, d, n, v in track._notes])
+            if plain is not None:
+                ends.append(plain)
+            if ends:
+                last = max(last, max(ends) + _release_frames(track._sampler.envelope.release, self._rate))
         return last + self._tail_frames()
 
     def _tail_frames(self) -> int:
@@ -811,6 +861,10 @@ class Song:
             "buses": [(name, list(bus.effects)) for name, bus in self._buses.items()],
         }
 
+    def __copy__(self) -> "Song":
+        # A song shares nothing with its copy (its mixer and samplers least of all).
+        return copy.deepcopy(self)
+
     def __setstate__(self, state: dict[str, Any]) -> None:
         fresh = Song(sample_rate=state["rate"])
         self.__dict__.update(fresh.__dict__)
@@ -847,7 +901,7 @@ class Song:
         return float(self._mixer.master_gain)
 
     @master_gain.setter
-    def master_gain(self, value: float) -> None:
+    def master_gain(self, value: _Real) -> None:
         self._mixer.master_gain = _level(value, "master_gain")
 
     @property
@@ -880,8 +934,8 @@ class Song:
         self._buses[name] = bus
         return bus
 
-    def add_track(self, name: str, instrument: _Instrument, gain: float = 0.8, pan: float = 0.0,
-                  envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[int] = None) -> Track:
+    def add_track(self, name: str, instrument: _Instrument, gain: _Real = 0.8, pan: _Real = 0.0,
+                  envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[_Whole] = None) -> Track:
         """Adds a track that plays `instrument` and returns it.
 
         `instrument` is a `tamlor.Sampler` (played as it is, with its own sample,
@@ -919,26 +973,53 @@ class Song:
         else:
             raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
                             f"not {type(instrument).__name__}")
-        if envelope is not None:
-            sampler.set_envelope(envelope)
-        if voices is not None:
-            sampler.max_voices = voices
-        index = self._mixer.add_channel(name)
-        self._mixer.set_channel_gain(index, g)
-        self._mixer.set_channel_pan(index, p)
-        track = self._install(index, name, sampler, instrument)
+        if self._states is None:
+            raise _busy()
+        # What the track needs is made first; then the sampler, the mixer and
+        # the song's lists change, and a failure in between (a sampler busy
+        # in another call, no memory, Ctrl+C) takes every change back.
+        state = sampler.save_state()
+        index = len(self._tracks)
+        touched = False
+        try:
+            if envelope is not None or voices is not None:
+                touched = True
+                if envelope is not None:
+                    sampler.set_envelope(envelope)
+                if voices is not None:
+                    sampler.max_voices = voices
+            self._mixer.add_channel(name)
+            self._mixer.set_channel_gain(index, g)
+            self._mixer.set_channel_pan(index, p)
+            track = self._install(index, name, sampler, instrument, state)
+        except BaseException:
+            for target in self._track_lists():
+                del target[index:]
+            if self._mixer.channel_count() > index:
+                self._mixer.remove_channel(index)
+            if touched:
+                sampler.restore_state(state)
+            raise
         self._changed()
         return track
 
-    def _install(self, index: int, name: str, sampler: "tamlor.Sampler", instrument: Any) -> Track:
-        """Adds the Track object of mixer channel `index` and its render buffer."""
+    def _track_lists(self) -> tuple[list[Any], ...]:
+        """The song's lists that hold one item per track, in one order."""
+        assert self._states is not None
+        return (self._tracks, self._buffers, self._views, self._renders, self._samplers, self._states)
+
+    def _install(self, index: int, name: str, sampler: "tamlor.Sampler", instrument: Any,
+                 state: Optional[object] = None) -> Track:
+        """Adds the Track object of mixer channel `index` with its render
+        buffer and its sampler's saved state (taken now when not given)."""
         track = Track(self, index, name, sampler, instrument)
-        self._tracks.append(track)
         buffer = array.array("f", bytes(4 * _RUN))
         view = memoryview(buffer)
-        self._buffers.append(buffer)
-        self._views.append(view)
-        self._renders.append(sampler.render_into)
+        if state is None:
+            state = sampler.save_state()
+        items: tuple[Any, ...] = (track, buffer, view, sampler.render_into, sampler, state)
+        for target, item in zip(self._track_lists(), items):
+            target.append(item)
         self._cut_length = -1
         return track
 
@@ -954,7 +1035,7 @@ class Song:
         """The play position in seconds."""
         return self._frame / self._rate
 
-    def render(self, frames: int) -> array.array[float]:
+    def render(self, frames: _Whole) -> array.array[float]:
         """The next `frames` frames of the song as interleaved stereo: an
         `array.array('f')` of 2 × frames values, left, right, left, right..."""
         if isinstance(frames, bool):
@@ -965,7 +1046,10 @@ class Song:
             raise TypeError(f"frames must be an integer, not {type(frames).__name__}") from None
         if n < 0:
             raise ValueError(f"frames must be 0 or more (got {n})")
-        out = array.array("f", bytes(8 * n))
+        try:
+            out = array.array("f", bytes(8 * n))
+        except (MemoryError, OverflowError):
+            raise MemoryError(f"a render of {n} frames does not fit in memory") from None
         self.render_into(out)
         return out
 
@@ -973,56 +1057,103 @@ class Song:
         """Fills `out`, a writable buffer of 32-bit floats (an `array.array('f')`,
         a float32 numpy array, flat or of shape (frames, 2), ...) with the next
         len(out) / 2 frames of interleaved stereo, exactly as `render` would
-        give them."""
+        give them. A call that fails or is interrupted (Ctrl+C) leaves the
+        song as it was: the next call renders what this one would have."""
         try:
             view = memoryview(out)
         except TypeError:
             raise TypeError(f"out must be a writable buffer of 32-bit floats, not {type(out).__name__}") from None
-        if view.format != "f" or view.readonly or view.ndim != 1:
-            view = _flat_floats(view)
+        if view.format != "f" or view.ndim != 1 or view.readonly or not view.c_contiguous:
+            view = _stereo_out(view)
         count = len(view)
         if count & 1:
             raise ValueError(f"out must hold a whole number of stereo frames (got {count} values)")
         total = count >> 1
+        frame = self._frame
+        # Every sampler is saved into its slot before anything moves, and put
+        # back with the play position (and the schedule) if the call fails.
+        # While the call runs, it holds the slots: a render started meanwhile
+        # (by a signal handler, or another thread) is refused.
+        states = self._states
+        if states is None:
+            raise _busy()
+        # The effects are checked before anything moves, and their states
+        # kept to put back with the samplers'.
         road = self._road = self._effects_road()
-        if road is None:
-            self._render_frames(view, total)
-            return
-        # Effects keep state from call to call: a call that fails leaves them
-        # as they were.
-        saved = snapshot(road.effects())
-        try:
-            self._render_frames(view, total)
-        except BaseException:
-            restore(saved)
-            raise
-
-    def _render_frames(self, view: memoryview, total: int) -> None:
-        """Renders the next `total` frames into `view` (2 x total floats)."""
-        road = self._road
-        if total == self._cut_length and self._due >= self._frame + total:
+        effects = snapshot(road.effects()) if road is not None else None
+        if total == self._cut_length and self._due >= frame + total:
             # The common case, a block like the last one with nothing starting
-            # or stopping inside it: one call per track and the mix.
-            for render, cut in self._cut_renders:
-                render(cut)
-            if road is None:
-                self._mixer.mix_down_into(view, self._cut_views)
-            else:
-                road.mix(view, self._cut_views, total)
-            self._frame += total
+            # or stopping inside it: one pass over the tracks and the mix.
+            try:
+                self._states = None
+                _save_states(self._samplers, states)
+                try:
+                    cuts = self._cut_views
+                    any(map(_render_into, self._samplers, cuts))  # each call gives None: all run
+                    if road is None:
+                        self._mixer.mix_down_into(view, cuts)
+                    else:
+                        road.mix(view, cuts, total)
+                    self._frame = frame + total
+                except BaseException:
+                    self._undo(states, None, frame, effects)
+                    raise
+            finally:
+                self._states = states
             return
         if not total:
             return
         if not self._tracks and road is None:
             view[:] = array.array("f", bytes(8 * total))
-            self._frame += total
+            self._frame = frame + total
             return
-        if total <= _RUN:
-            self._run(view, total)
-            return
-        for done in range(0, total, _RUN):
-            n = min(_RUN, total - done)
-            self._run(view[2 * done:2 * (done + n)], n)
+        try:
+            self._states = None
+            _save_states(self._samplers, states)
+            # The schedule's state is replaced or changed in place as events
+            # are found: keep all of it (the open notes by copy) to put back.
+            saved = self._schedule()
+            try:
+                if total <= _RUN:
+                    self._run(view, total)
+                else:
+                    for done in range(0, total, _RUN):
+                        n = min(_RUN, total - done)
+                        self._run(view[2 * done:2 * (done + n)], n)
+            except BaseException:
+                self._undo(states, saved, frame, effects)
+                raise
+        finally:
+            self._states = states
+
+    def _schedule(self) -> tuple[Any, ...]:
+        """The play position and everything the scheduling keeps (the open notes
+        by copy, the rest is replaced rather than changed), for `_undo`."""
+        return (self._frame, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
+                self._fixed_frames, self._late, self._open.copy(), self._cut_length, self._cut_views,
+                self._cut_renders)
+
+    def _undo(self, states: list[object], saved: Optional[tuple[Any, ...]], frame: int,
+              effects: Optional[list[tuple[Effect, Effect]]] = None) -> None:
+        """Puts every track's sampler, the play position and (when `saved` holds
+        it) the schedule back as they were before a render call that failed,
+        and the effects' states from `effects` (a `snapshot`) when given.
+        An interrupt (a second Ctrl+C) during the undo starts it again, so that
+        it always completes; the error that stopped the render is the one
+        raised."""
+        for _ in range(16):
+            try:
+                any(map(_restore_state, self._samplers, states))
+                if effects is not None:
+                    restore(effects)
+                if saved is not None:
+                    (_, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
+                     self._fixed_frames, self._late, self._open, self._cut_length, self._cut_views,
+                     self._cut_renders) = saved
+                self._frame = frame
+                return
+            except BaseException:  # noqa: BLE001 - interrupted: undo again
+                continue
 
     def _effects_road(self) -> Optional[Routing]:
         """The effects routing, checked and ready, when the song has any effect,
@@ -1202,7 +1333,7 @@ class Song:
                             out.append((off, _OFF, ti, p.seq, k, release, (), (ti, p.seq, k)))
         return out
 
-    def seek(self, frame: int) -> None:
+    def seek(self, frame: _Whole) -> None:
         """Moves the play position to `frame` (0 is beat 0). Every sounding voice
         stops at once; notes that began before `frame` are not heard."""
         if isinstance(frame, bool):
@@ -1213,14 +1344,26 @@ class Song:
             raise TypeError(f"frame must be an integer, not {type(frame).__name__}") from None
         if not 0 <= f < 1 << 62:
             raise ValueError(f"frame must be 0 to 2**62 - 1 (got {f})")
-        for track in self._tracks:
-            track._sampler.panic()
-        # Silence everywhere: the effects' tails stop too.
-        for effect in all_effects(self):
-            effect.reset()
-        self._open.clear()
-        self._frame = f
-        self._changed()
+        # Every voice of every track stops, or (when a sampler is busy in
+        # another call, or Ctrl+C comes in between) none does.
+        states = self._states
+        if states is None:
+            raise _busy()
+        _save_states(self._samplers, states)
+        saved = self._schedule()
+        effects = all_effects(self)
+        kept = snapshot(effects) if effects else None
+        try:
+            any(map(_panic, self._samplers))
+            # Silence everywhere: the effects' tails stop too.
+            for effect in effects:
+                effect.reset()
+            self._open.clear()
+            self._frame = f
+            self._changed()
+        except BaseException:
+            self._undo(states, saved, saved[0], kept)
+            raise
 
     def reset(self) -> None:
         """Back to the start: every voice stops and the next render begins at frame 0."""

@@ -10,19 +10,25 @@
 namespace tamlor::audio {
 namespace {
 
-std::size_t sample_count(std::uint64_t frames, std::uint16_t channels) {
-    // Checked before anything is allocated: a wrapped product would make a
-    // buffer of the wrong size.
-    if (channels != 0 && frames > std::vector<float>().max_size() / channels) {
-        throw std::length_error("AudioBuffer too large");
+// frames x channels zeros. The product is checked before anything is
+// allocated (a wrapped one would make a buffer of the wrong size); both a
+// product beyond the address range and a failed allocation say what did not
+// fit.
+std::vector<float> zeros(std::uint64_t frames, std::uint16_t channels) {
+    const std::string what = "AudioBuffer of " + std::to_string(frames) + " frames \u00d7 " +
+                             std::to_string(channels) + " channels does not fit in memory";
+    if (channels != 0 && frames > std::vector<float>().max_size() / channels) throw MemoryError(what);
+    try {
+        return std::vector<float>(static_cast<std::size_t>(frames * channels), 0.0f);
+    } catch (const std::bad_alloc&) {
+        throw MemoryError(what);
     }
-    return static_cast<std::size_t>(frames * channels);
 }
 
 }  // namespace
 
 AudioBuffer::AudioBuffer(std::uint64_t frames, std::uint32_t sample_rate, std::uint16_t channels)
-    : samples_(sample_count(frames, channels), 0.0f), sample_rate_(sample_rate), channels_(channels) {}
+    : samples_(zeros(frames, channels)), sample_rate_(sample_rate), channels_(channels) {}
 
 AudioBuffer::AudioBuffer(std::vector<float> samples, std::uint32_t sample_rate, std::uint16_t channels)
     : samples_(std::move(samples)), sample_rate_(sample_rate), channels_(channels) {

@@ -19,8 +19,8 @@ struct AudioFormat {
 // construction; only sample values change afterwards.
 class AudioBuffer {
 public:
-    // frames x channels samples, all 0.0. A product that does not fit in
-    // memory's address range throws std::length_error (nothing is allocated).
+    // frames x channels samples, all 0.0. MemoryError "AudioBuffer of F
+    // frames x C channels does not fit in memory" when they cannot be had.
     AudioBuffer(std::uint64_t frames, std::uint32_t sample_rate = 44100, std::uint16_t channels = 1);
     // Takes interleaved samples as they are; their count must be a multiple
     // of `channels` (at least 1), else ValueError.

@@ -1,5 +1,9 @@
 #include "audio/wav.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -7,8 +11,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
+#include <optional>
 
 #include "audio/pcm.hpp"
+#include "common/atomic_writer.hpp"
 #include "common/errors.hpp"
 
 namespace tamlor::audio {
@@ -132,11 +139,6 @@ void encode_samples(const float* in, std::size_t n, WavEncoding encoding, unsign
     }
 }
 
-struct CloseFile {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, CloseFile>;
-
 // ---------------------------------------------------------------------------
 // Reading
 
@@ -184,62 +186,362 @@ Format parse_format(const unsigned char* p, std::uint32_t size) {
     return f;
 }
 
-float decode_one(const unsigned char* p, const Format& f) {
-    if (f.tag == tag_float) {
-        if (f.bits == 32) {
-            const std::uint32_t bits = get32(p);
-            float v;
-            std::memcpy(&v, &bits, 4);
-            return v;
+// Decodes n samples of format f from p into out; the format's test is made
+// once per block, not per sample.
+void decode_block(const unsigned char* p, std::size_t n, const Format& f, float* out) {
+    if (f.tag == tag_float && f.bits == 32) {
+        if constexpr (std::endian::native == std::endian::little) {
+            if (n) std::memcpy(out, p, n * 4);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint32_t bits = get32(p + 4 * i);
+                std::memcpy(&out[i], &bits, 4);
+            }
         }
-        const std::uint64_t bits = get64(p);
-        double v;
-        std::memcpy(&v, &bits, 8);
-        return static_cast<float>(v);
+        return;
+    }
+    if (f.tag == tag_float) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t bits = get64(p + 8 * i);
+            double v;
+            std::memcpy(&v, &bits, 8);
+            out[i] = static_cast<float>(v);
+        }
+        return;
     }
     switch (f.bits) {
         case 8:
-            return static_cast<float>(static_cast<int>(p[0]) - 128) / 128.0f;
+            for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(static_cast<int>(p[i]) - 128) / 128.0f;
+            return;
         case 16:
-            return from_pcm16(static_cast<std::int16_t>(get16(p)));
-        case 24: {
-            const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                    (static_cast<std::uint32_t>(p[2]) << 16);
-            const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;  // sign-extended
-            return static_cast<float>(static_cast<double>(v) / 8388608.0);
-        }
+            for (std::size_t i = 0; i < n; ++i) out[i] = from_pcm16(static_cast<std::int16_t>(get16(p + 2 * i)));
+            return;
+        case 24:
+            for (std::size_t i = 0; i < n; ++i) {
+                const unsigned char* q = p + 3 * i;
+                const std::uint32_t u = static_cast<std::uint32_t>(q[0]) | (static_cast<std::uint32_t>(q[1]) << 8) |
+                                        (static_cast<std::uint32_t>(q[2]) << 16);
+                const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;  // sign-extended
+                out[i] = static_cast<float>(static_cast<double>(v) / 8388608.0);
+            }
+            return;
         default:
-            return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(get32(p))) / 2147483648.0);
+            for (std::size_t i = 0; i < n; ++i) {
+                out[i] = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(get32(p + 4 * i))) /
+                                            2147483648.0);
+            }
+            return;
     }
 }
 
-// Writes the n samples' encoding to `file`; false when a write fails. On a
-// little-endian machine the file's layout is the memory's: float samples go
-// out as they lie, 16-bit ones through one buffer of converted slices.
-bool write_samples(std::FILE* file, const float* samples, std::size_t n, WavEncoding encoding) {
+}  // namespace
+
+// Where the bytes of a WAV file come from: memory, a regular file (whose
+// size is known up front), or a pipe or device (read front to back, whose
+// end is found by reaching it).
+class Source {
+public:
+    virtual ~Source() = default;
+    // Reads up to n bytes into p; fewer only at the end.
+    virtual std::size_t read(void* p, std::size_t n) = 0;
+    // Skips up to n bytes; fewer only at the end.
+    virtual std::uint64_t skip(std::uint64_t n) = 0;
+    // Bytes left, when known without reading them.
+    virtual std::optional<std::uint64_t> remaining() const = 0;
+    // Goes back to `offset` for a second pass; only where remaining() is known.
+    virtual void seek(std::uint64_t offset) = 0;
+    std::uint64_t position() const { return position_; }
+    // Asked between two pieces of a long read, and whenever a wait for the
+    // next bytes is interrupted by a signal: throws Interrupted when it
+    // answers false.
+    void check() const {
+        if (go_on && !go_on()) throw Interrupted{};
+    }
+    std::function<bool()> go_on;
+
+protected:
+    std::uint64_t position_ = 0;
+};
+
+namespace {
+
+class MemorySource final : public Source {
+public:
+    MemorySource(const unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+    std::size_t read(void* p, std::size_t n) override {
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - position_));
+        if (n) std::memcpy(p, bytes_ + position_, n);
+        position_ += n;
+        return n;
+    }
+    std::uint64_t skip(std::uint64_t n) override {
+        n = std::min<std::uint64_t>(n, size_ - position_);
+        position_ += n;
+        return n;
+    }
+    std::optional<std::uint64_t> remaining() const override { return size_ - position_; }
+    void seek(std::uint64_t offset) override { position_ = std::min<std::uint64_t>(offset, size_); }
+
+private:
+    const unsigned char* bytes_;
+    std::size_t size_;
+};
+
+class FileSource final : public Source {
+public:
+    explicit FileSource(const std::string& path) : path_(path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw FileError(errno, path);
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) {
+            const int code = errno;
+            ::close(fd_);
+            throw FileError(code, path);
+        }
+        if (S_ISDIR(st.st_mode)) {
+            ::close(fd_);
+            throw FileError(EISDIR, path);
+        }
+        if (S_ISREG(st.st_mode)) size_ = static_cast<std::uint64_t>(st.st_size);
+    }
+    ~FileSource() override { ::close(fd_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    std::size_t read(void* p, std::size_t n) override {
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t r = ::read(fd_, static_cast<char*>(p) + done, std::min<std::size_t>(n - done, 1 << 30));
+            if (r < 0 && errno == EINTR) {
+                check();
+                continue;
+            }
+            if (r < 0) throw FileError(errno, path_);
+            if (r == 0) break;
+            done += static_cast<std::size_t>(r);
+        }
+        position_ += done;
+        return done;
+    }
+    std::uint64_t skip(std::uint64_t n) override {
+        if (size_) {
+            n = std::min<std::uint64_t>(n, *size_ - std::min(position_, *size_));
+            seek(position_ + n);
+            return n;
+        }
+        unsigned char scrap[1 << 14];
+        std::uint64_t done = 0;
+        while (done < n) {
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, sizeof scrap));
+            const std::size_t got = read(scrap, want);
+            done += got;
+            if (got < want) break;
+            if (done % (std::uint64_t{1} << 20) == 0) check();  // a long skip gives way too
+        }
+        return done;
+    }
+    std::optional<std::uint64_t> remaining() const override {
+        if (!size_) return std::nullopt;
+        return *size_ - std::min(position_, *size_);
+    }
+    void seek(std::uint64_t offset) override {
+        if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw FileError(errno, path_);
+        position_ = offset;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::optional<std::uint64_t> size_;  // regular files only
+};
+
+[[noreturn]] void truncated_chunk(const unsigned char* chunk, std::uint32_t size, std::uint64_t available) {
+    invalid("truncated WAV file: the '" + four_cc(chunk) + "' chunk holds " + std::to_string(size) +
+            " bytes but the file ends after " + std::to_string(available));
+}
+
+// Bytes read between two calls of go_on, and the size of each read.
+constexpr std::size_t piece_bytes = std::size_t{1} << 20;
+
+[[noreturn]] void does_not_fit(const std::string& what, std::uint32_t data_size) {
+    throw MemoryError(what + "data chunk of " + std::to_string(data_size) + " bytes does not fit in memory");
+}
+
+// Writes the n samples' encoding. On a little-endian machine the file's
+// layout is the memory's: float samples go out as they lie, 16-bit ones
+// through one buffer of converted slices.
+void write_samples(AtomicWriter& file, const float* samples, std::size_t n, WavEncoding encoding) {
     constexpr std::size_t slice = 1 << 16;
     if constexpr (std::endian::native == std::endian::little) {
-        if (encoding == WavEncoding::float32) return std::fwrite(samples, sizeof(float), n, file) == n;
+        if (encoding == WavEncoding::float32) {
+            file.write(samples, n * sizeof(float));
+            return;
+        }
     }
     if (std::endian::native == std::endian::little && encoding == WavEncoding::pcm16) {
         std::vector<std::int16_t> buffer(std::min(slice, n));
         for (std::size_t done = 0; done < n; done += slice) {
             const std::size_t k = std::min(slice, n - done);
             to_pcm16(samples + done, k, buffer.data());
-            if (std::fwrite(buffer.data(), sizeof(std::int16_t), k, file) != k) return false;
+            file.write(buffer.data(), k * sizeof(std::int16_t));
         }
-        return true;
+        return;
     }
     std::vector<unsigned char> buffer(std::min(slice, n) * bytes_per_sample(encoding));
     for (std::size_t done = 0; done < n; done += slice) {
         const std::size_t k = std::min(slice, n - done);
         encode_samples(samples + done, k, encoding, buffer.data());
-        if (std::fwrite(buffer.data(), bytes_per_sample(encoding), k, file) != k) return false;
+        file.write(buffer.data(), k * bytes_per_sample(encoding));
     }
-    return true;
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// WavReader
+
+WavReader::WavReader(const std::string& path, std::function<bool()> go_on) : where_(path + ": ") {
+    in_ = std::make_unique<FileSource>(path);
+    in_->go_on = std::move(go_on);
+    try {
+        scan();
+    } catch (const ValueError& e) {
+        throw ValueError(where_ + e.what());
+    }
+}
+
+WavReader::WavReader(const unsigned char* bytes, std::size_t size) : in_(std::make_unique<MemorySource>(bytes, size)) {
+    scan();
+}
+
+WavReader::~WavReader() = default;
+
+// The header, then the chunks one by one until both the fmt and the data
+// chunk are found. Nothing is read (or allocated) beyond what a chunk
+// declares and the source holds; a source that cannot go back keeps the data
+// chunk's bytes (as they arrive) when the fmt chunk may still follow.
+void WavReader::scan() {
+    Source& in = *in_;
+    unsigned char head[12];
+    const std::size_t got = in.read(head, sizeof head);
+    if (got < 12) invalid("not a WAV file: " + std::to_string(got) + " bytes are too few for a RIFF header");
+    if (std::memcmp(head, "RIFF", 4) != 0) {
+        if (std::memcmp(head, "RIFX", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) {
+            invalid("unsupported WAV file: '" + four_cc(head) + "' files cannot be read, only 'RIFF'");
+        }
+        invalid("not a WAV file: it starts with '" + four_cc(head) + "', not 'RIFF'");
+    }
+    if (std::memcmp(head + 8, "WAVE", 4) != 0) {
+        invalid("not a WAV file: a RIFF file of type '" + four_cc(head + 8) + "', not 'WAVE'");
+    }
+    // The fmt chunk's first 40 bytes are all a format needs.
+    unsigned char fmt[40] = {};
+    std::uint32_t fmt_size = 0;
+    bool have_fmt = false;
+    bool have_data = false;
+    seekable_ = in.remaining().has_value();
+    for (std::uint64_t chunks = 1; !(have_fmt && have_data); ++chunks) {
+        // A file of many empty chunks (or an endless pipe of them) gives way too.
+        if (chunks % 4096 == 0) in.check();
+        unsigned char chunk[8];
+        if (in.read(chunk, 8) < 8) break;  // a partial chunk header ends the file
+        const std::uint32_t size = get32(chunk + 4);
+        if (const auto left = in.remaining(); left && size > *left) truncated_chunk(chunk, size, *left);
+        std::uint64_t taken = 0;
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && !have_fmt) {
+            const std::size_t want = std::min<std::size_t>(size, sizeof fmt);
+            taken = in.read(fmt, want);
+            if (taken == want) taken += in.skip(size - want);
+            fmt_size = size;
+            have_fmt = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0 && !have_data) {
+            data_size_ = size;
+            data_offset_ = in.position();
+            have_data = true;
+            taken = seekable_ ? in.skip(size) : keep_data(size);
+        } else {
+            taken = in.skip(size);
+        }
+        if (taken < size) truncated_chunk(chunk, size, taken);
+        if (size & 1u) in.skip(1);
+    }
+    if (!have_fmt) invalid(have_data ? "invalid WAV file: no fmt chunk" : "truncated WAV file: no fmt chunk");
+    const Format f = parse_format(fmt, fmt_size);
+    if (!have_data) invalid("truncated WAV file: no data chunk");
+    if (data_size_ % f.block_align != 0) {
+        invalid("truncated WAV file: the data ends inside a frame (" + std::to_string(data_size_) +
+                " bytes in frames of " + std::to_string(f.block_align) + ")");
+    }
+    tag_ = f.tag;
+    bits_ = f.bits;
+    channels_ = f.channels;
+    sample_rate_ = f.sample_rate;
+}
+
+std::uint64_t WavReader::keep_data(std::uint32_t size) {
+    // Grown as the bytes arrive, never reserved from the claim.
+    std::uint64_t taken = 0;
+    while (taken < size) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - taken, piece_bytes));
+        try {
+            kept_.resize(static_cast<std::size_t>(taken) + want);
+        } catch (const std::bad_alloc&) {
+            does_not_fit(where_, size);
+        }
+        const std::size_t n = in_->read(kept_.data() + taken, want);
+        taken += n;
+        if (n < want) break;
+        in_->check();
+    }
+    kept_.resize(static_cast<std::size_t>(taken));
+    return taken;
+}
+
+void WavReader::read_into(float* out) {
+    try {
+        decode(out);
+    } catch (const ValueError& e) {
+        throw ValueError(where_ + e.what());
+    }
+}
+
+void WavReader::decode(float* out) {
+    const Format f{tag_, channels_, sample_rate_, 0, bits_};
+    const std::size_t width = bits_ / 8;
+    const std::size_t count = samples();
+    if (!seekable_) {
+        decode_block(kept_.data(), count, f, out);
+        return;
+    }
+    in_->seek(data_offset_);
+    // A piece of whole samples at a time; 32-bit float samples are read
+    // straight into place.
+    const std::size_t per_piece = piece_bytes / width;
+    const bool direct = std::endian::native == std::endian::little && tag_ == tag_float && bits_ == 32;
+    std::vector<unsigned char> scratch(direct ? 0 : std::min(count, per_piece) * width);
+    for (std::size_t done = 0; done < count; done += per_piece) {
+        const std::size_t n = std::min(per_piece, count - done);
+        unsigned char* into = direct ? reinterpret_cast<unsigned char*>(out + done) : scratch.data();
+        // Fewer bytes than the size checked at the start: the file shrank.
+        if (in_->read(into, n * width) < n * width) {
+            invalid("truncated WAV file: the data chunk ended while it was being read");
+        }
+        if (!direct) decode_block(scratch.data(), n, f, out + done);
+        if (done + n < count) in_->check();
+    }
+}
+
+AudioBuffer WavReader::read() {
+    std::vector<float> out;
+    try {
+        out.resize(samples());
+    } catch (const std::bad_alloc&) {
+        does_not_fit(where_, data_size_);
+    }
+    read_into(out.data());
+    return AudioBuffer(std::move(out), sample_rate_, channels_);
+}
+
 
 WavEncoding wav_encoding(std::string_view name) {
     if (name == "pcm16") return WavEncoding::pcm16;
@@ -262,83 +564,18 @@ void write_wav(const std::string& path, const float* samples, std::size_t count,
     const std::uint32_t data_size = checked_data_size(count, sample_rate, channels, encoding);
     unsigned char head[58];
     header(head, data_size, sample_rate, channels, encoding);
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file) throw FileError(errno, path);
-    bool ok = std::fwrite(head, 1, header_size(encoding), file.get()) == header_size(encoding) &&
-              write_samples(file.get(), samples, count, encoding);
-    int code = ok ? 0 : errno;
-    if (std::fclose(file.release()) != 0 && ok) {
-        ok = false;
-        code = errno;
-    }
-    if (!ok) {
-        std::remove(path.c_str());
-        throw FileError(code ? code : EIO, path);
-    }
+    AtomicWriter file(path);
+    file.write(head, header_size(encoding));
+    write_samples(file, samples, count, encoding);
+    file.commit();
 }
 
 AudioBuffer decode_wav(const unsigned char* bytes, std::size_t size) {
-    if (size < 12) invalid("not a WAV file: " + std::to_string(size) + " bytes are too few for a RIFF header");
-    if (std::memcmp(bytes, "RIFF", 4) != 0) {
-        if (std::memcmp(bytes, "RIFX", 4) == 0 || std::memcmp(bytes, "RF64", 4) == 0) {
-            invalid("unsupported WAV file: '" + four_cc(bytes) + "' files cannot be read, only 'RIFF'");
-        }
-        invalid("not a WAV file: it starts with '" + four_cc(bytes) + "', not 'RIFF'");
-    }
-    if (std::memcmp(bytes + 8, "WAVE", 4) != 0) {
-        invalid("not a WAV file: a RIFF file of type '" + four_cc(bytes + 8) + "', not 'WAVE'");
-    }
-    const unsigned char* fmt = nullptr;
-    std::uint32_t fmt_size = 0;
-    const unsigned char* data = nullptr;
-    std::uint32_t data_size = 0;
-    std::size_t at = 12;
-    while (size - at >= 8 && !(fmt && data)) {
-        const unsigned char* chunk = bytes + at;
-        const std::uint32_t chunk_size = get32(chunk + 4);
-        if (chunk_size > size - at - 8) {
-            invalid("truncated WAV file: the '" + four_cc(chunk) + "' chunk holds " + std::to_string(chunk_size) +
-                    " bytes but the file ends after " + std::to_string(size - at - 8));
-        }
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && !fmt) {
-            fmt = chunk + 8;
-            fmt_size = chunk_size;
-        } else if (std::memcmp(chunk, "data", 4) == 0 && !data) {
-            data = chunk + 8;
-            data_size = chunk_size;
-        }
-        at += 8 + static_cast<std::size_t>(chunk_size) + (chunk_size & 1u);
-        at = std::min(at, size);
-    }
-    if (!fmt) invalid(data ? "invalid WAV file: no fmt chunk" : "truncated WAV file: no fmt chunk");
-    const Format f = parse_format(fmt, fmt_size);
-    if (!data) invalid("truncated WAV file: no data chunk");
-    if (data_size % f.block_align != 0) {
-        invalid("truncated WAV file: the data ends inside a frame (" + std::to_string(data_size) +
-                " bytes in frames of " + std::to_string(f.block_align) + ")");
-    }
-    const std::size_t width = f.bits / 8;
-    std::vector<float> samples(data_size / width);
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = decode_one(data + i * width, f);
-    return AudioBuffer(std::move(samples), f.sample_rate, f.channels);
+    return WavReader(bytes, size).read();
 }
 
-AudioBuffer read_wav(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) throw FileError(errno, path);
-    std::vector<unsigned char> bytes;
-    unsigned char block[1 << 16];
-    for (;;) {
-        const std::size_t n = std::fread(block, 1, sizeof block, file.get());
-        bytes.insert(bytes.end(), block, block + n);
-        if (n < sizeof block) break;
-    }
-    if (std::ferror(file.get())) throw FileError(errno ? errno : EIO, path);
-    try {
-        return decode_wav(bytes.data(), bytes.size());
-    } catch (const ValueError& e) {
-        throw ValueError(path + ": " + e.what());
-    }
+AudioBuffer read_wav(const std::string& path, std::function<bool()> go_on) {
+    return WavReader(path, std::move(go_on)).read();
 }
 
 }  // namespace tamlor::audio

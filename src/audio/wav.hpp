@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,10 +33,58 @@ std::vector<unsigned char> encode_wav(const float* samples, std::size_t count, s
                                       std::uint16_t channels, WavEncoding encoding);
 
 // Writes the file encode_wav describes to `path`, converting a slice at a
-// time. The arguments are checked before the file is opened; a file that
-// cannot be written completely is removed and FileError thrown.
+// time, through AtomicWriter: the arguments are checked before anything is
+// opened, and a write that fails (FileError) leaves what was at `path` as
+// it was.
 void write_wav(const std::string& path, const float* samples, std::size_t count, std::uint32_t sample_rate,
                std::uint16_t channels, WavEncoding encoding);
+
+class Source;  // where a reader's bytes come from
+
+// A WAV file read up to its samples: the header first, then the chunks it
+// declares, never more than the file holds (a chunk claiming more is a
+// truncated file) and never a byte beyond what a chunk declares. A regular
+// file is read where it lies; a pipe or a device front to back, a bounded
+// piece at a time. Errors as read_wav gives them; `go_on` (when given) is
+// asked between two pieces of a long read and when a wait for a pipe is
+// interrupted by a signal, and Interrupted thrown when it answers false.
+class WavReader {
+public:
+    explicit WavReader(const std::string& path, std::function<bool()> go_on = {});
+    WavReader(const unsigned char* bytes, std::size_t size);
+    ~WavReader();
+    WavReader(const WavReader&) = delete;
+    WavReader& operator=(const WavReader&) = delete;
+
+    std::uint32_t sample_rate() const { return sample_rate_; }
+    std::uint16_t channels() const { return channels_; }
+    std::size_t frames() const { return samples() / channels_; }
+    // frames x channels.
+    std::size_t samples() const { return data_size_ / (bits_ / 8); }
+
+    // Decodes every sample, interleaved, into out[0..samples()), a piece at
+    // a time. Call once.
+    void read_into(float* out);
+    // The samples in a new buffer; MemoryError "{path}: data chunk of N
+    // bytes does not fit in memory" when they cannot be held.
+    AudioBuffer read();
+
+private:
+    void scan();
+    std::uint64_t keep_data(std::uint32_t size);
+    void decode(float* out);
+
+    std::unique_ptr<Source> in_;
+    std::string where_;  // "{path}: ", the prefix of error texts
+    bool seekable_ = false;
+    std::uint16_t tag_ = 0;
+    std::uint16_t bits_ = 8;
+    std::uint16_t channels_ = 1;
+    std::uint32_t sample_rate_ = 0;
+    std::uint32_t data_size_ = 0;
+    std::uint64_t data_offset_ = 0;
+    std::vector<unsigned char> kept_;  // the data chunk of a source that cannot go back
+};
 
 // The samples of a WAV file held in memory. ValueError with the reason for
 // anything that is not a WAV file this reader understands (no RIFF/WAVE
@@ -42,8 +92,12 @@ void write_wav(const std::string& path, const float* samples, std::size_t count,
 // and for a file cut short (a chunk or a frame running past its end).
 AudioBuffer decode_wav(const unsigned char* bytes, std::size_t size);
 
-// decode_wav of the file at `path`; FileError when it cannot be read, and
-// the ValueError's text prefixed with the path.
-AudioBuffer read_wav(const std::string& path);
+// decode_wav of the file at `path`, read header first and then only what
+// its chunks declare and the file holds, a piece at a time; pipes and
+// devices are read front to back in bounded pieces. FileError when it
+// cannot be read; the ValueError's text prefixed with the path; MemoryError
+// "{path}: data chunk of N bytes does not fit in memory". `go_on` as for
+// WavReader.
+AudioBuffer read_wav(const std::string& path, std::function<bool()> go_on = {});
 
 }  // namespace tamlor::audio

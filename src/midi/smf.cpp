@@ -88,6 +88,7 @@ struct ChannelState {
     int pan = -1;
     bool pedal = false;
     int part = -1;                   // index of its current part in the track's parts
+    std::vector<std::pair<std::uint8_t, int>> parts;  // (program, part) of each part it has
     std::vector<std::size_t> held;   // notes ended while the pedal was down: (part << 32 | note)
 };
 
@@ -99,13 +100,17 @@ struct TempoEvent {
 class TrackReader {
 public:
     TrackReader(View& view, std::uint16_t ticks_per_beat, std::vector<TempoEvent>& tempo)
-        : v_(view), tpb_(ticks_per_beat), tempo_(tempo), queues_(16 * 128) {}
+        : v_(view), tpb_(ticks_per_beat), tempo_(tempo), queues_(16 * 128), heads_(16 * 128, 0), marked_(16 * 128, 0) {}
 
     // Reads the track chunk whose data runs from view.pos to `end`; appends its parts.
     void read(std::size_t end, std::size_t track, std::vector<SmfPart>& out, std::vector<std::vector<PendingNote>>& notes) {
         parts_.clear();
-        for (auto& q : queues_) q.clear();
-        heads_.assign(queues_.size(), 0);
+        for (std::size_t q : touched_) {
+            queues_[q].clear();
+            heads_[q] = 0;
+            marked_[q] = 0;
+        }
+        touched_.clear();
         channels_ = {};
         std::uint64_t tick = 0;
         std::uint8_t running = 0;
@@ -163,10 +168,9 @@ public:
         // Notes still sounding (or held by the pedal) end with the track.
         for (std::size_t ch = 0; ch < 16; ++ch) {
             for (std::size_t key : channels_[ch].held) close(key, tick);
-            for (std::size_t p = 0; p < 128; ++p) {
-                const std::size_t q = ch * 128 + p;
-                for (std::size_t i = heads_[q]; i < queues_[q].size(); ++i) close(queues_[q][i], tick);
-            }
+        }
+        for (std::size_t q : touched_) {
+            for (std::size_t i = heads_[q]; i < queues_[q].size(); ++i) close(queues_[q][i], tick);
         }
         // Parts in channel order, each channel's in the order they began.
         std::stable_sort(parts_.begin(), parts_.end(),
@@ -200,15 +204,28 @@ private:
         if (kind == 0x90 && d2 > 0) {
             const int program = c.program < 0 ? 0 : c.program;
             if (c.part < 0 || parts_[static_cast<std::size_t>(c.part)].info.program != program) {
-                Part p;
-                p.info.channel = channel;
-                p.info.program = static_cast<std::uint8_t>(program);
-                p.info.volume = c.volume;
-                p.info.pan = c.pan;
-                c.part = static_cast<int>(parts_.size());
-                parts_.push_back(std::move(p));
+                // A program the channel played before goes back to its part,
+                // so a track has at most one part per channel and program.
+                c.part = -1;
+                for (const auto& [prog, part] : c.parts) {
+                    if (prog == program) c.part = part;
+                }
+                if (c.part < 0) {
+                    Part p;
+                    p.info.channel = channel;
+                    p.info.program = static_cast<std::uint8_t>(program);
+                    p.info.volume = c.volume;
+                    p.info.pan = c.pan;
+                    c.part = static_cast<int>(parts_.size());
+                    c.parts.emplace_back(static_cast<std::uint8_t>(program), c.part);
+                    parts_.push_back(std::move(p));
+                }
             }
             auto& notes = parts_[static_cast<std::size_t>(c.part)].notes;
+            if (!marked_[q]) {
+                marked_[q] = 1;
+                touched_.push_back(q);
+            }
             queues_[q].push_back((static_cast<std::size_t>(c.part) << 32) | notes.size());
             notes.push_back({tick, tick, d1, d2});
         } else if (kind == 0x80 || kind == 0x90) {
@@ -241,6 +258,8 @@ private:
     std::vector<TempoEvent>& tempo_;
     std::vector<std::vector<std::size_t>> queues_;  // sounding notes per (channel, pitch), oldest first
     std::vector<std::size_t> heads_;                // first sounding entry of each queue
+    std::vector<std::size_t> touched_;              // queues used in this track, each once
+    std::vector<std::uint8_t> marked_;              // 1 for the queues in touched_
     std::array<ChannelState, 16> channels_;
     std::vector<Part> parts_;
 };

@@ -18,7 +18,8 @@
 //   end there.
 // - One part per (track, channel) that has notes, in track then channel
 //   order; a program change after a channel's first note starts a new part
-//   for the notes that follow. A part's program is the channel's last program
+//   for the notes that follow (one part per program: when a program comes
+//   back, its notes go back to its part). A part's program is the channel's last program
 //   change at or before its first note (0 if none), its volume and pan the
 //   last controller 7 and 10 values at or before it (-1 when there are none).
 //   Later controller moves, pitch bend and aftertouch are not kept.

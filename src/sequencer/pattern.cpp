@@ -8,8 +8,15 @@
 namespace tamlor::sequencer {
 
 Pattern::Pattern(std::uint64_t length) {
-    if (length > steps_.max_size()) throw std::length_error("pattern length");
-    steps_.resize(static_cast<std::size_t>(length));
+    const auto too_long = [&] {
+        return MemoryError("Pattern of " + std::to_string(length) + " steps does not fit in memory");
+    };
+    if (length > steps_.max_size()) throw too_long();
+    try {
+        steps_.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        throw too_long();
+    }
 }
 
 bool Pattern::set_step(std::uint64_t index, const Step& step) {

@@ -21,7 +21,7 @@ struct Step {
 class Pattern {
 public:
     // `length` default cells; a length too large to allocate throws
-    // std::bad_alloc or std::length_error.
+    // MemoryError "Pattern of N steps does not fit in memory".
     explicit Pattern(std::uint64_t length = 16);
 
     std::uint64_t length() const { return steps_.size(); }

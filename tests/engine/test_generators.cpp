@@ -105,6 +105,10 @@ std::uint64_t ulps(double a, double b) {
 }
 
 TEST(Generators, SineWithinOneUlpOfTheLibrary) {
+#if !defined(__GLIBC__)
+    GTEST_SKIP() << "the reference is the GNU C library's sin; this platform's sin strays further than one ulp "
+                    "(the same bits as on Linux are checked by the scenario comparison instead)";
+#endif
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     auto check = [](double p) {
