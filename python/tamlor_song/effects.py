@@ -21,7 +21,7 @@ from __future__ import annotations
 
 import array
 import copy
-from typing import TYPE_CHECKING, Any, Sequence, TypeAlias, Union
+from typing import TYPE_CHECKING, Any, Sequence, TypeAlias, Union, cast
 
 import tamlor
 import tamlor_fx
@@ -66,7 +66,9 @@ def check_chain(effects: Any, rate: int, where: str) -> list[Effect]:
     ValueError naming `where`."""
     if isinstance(effects, (str, bytes)) or not isinstance(effects, (list, tuple)):
         raise TypeError(f"{where} must be a list of effects, not {type(effects).__name__}")
-    for i, effect in enumerate(effects):
+    items: list[object] = list(cast("list[object] | tuple[object, ...]", effects))
+    chain: list[Effect] = []
+    for i, effect in enumerate(items):
         if not isinstance(effect, _KINDS):
             raise TypeError(f"{where}[{i}] must be a tamlor_fx effect (Filter, Delay, Reverb, Compressor or "
                             f"Limiter), not {type(effect).__name__}")
@@ -76,7 +78,8 @@ def check_chain(effects: Any, rate: int, where: str) -> list[Effect]:
         effect_rate = effect.sample_rate
         if effect_rate != rate:
             raise ValueError(f"{where}[{i}] runs at {effect_rate} Hz, the song at {rate} Hz")
-    return list(effects)
+        chain.append(effect)
+    return chain
 
 
 def chain_tail(effects: Sequence[Effect]) -> int:
@@ -127,7 +130,7 @@ class Routing:
                     raise ValueError(f"{effect!r} is in the song twice; give each place its own (copy.copy)")
                 seen.add(id(effect))
         soloed = any(t.solo for t in tracks)
-        plan = []
+        plan: list[tuple[Any, ...]] = []
         for i, track in enumerate(tracks):
             track._effects = check_chain(track._effects, rate, f"track {track.name!r} effects")
             for name in track._sends:
