@@ -14,6 +14,8 @@ effects' tails, so the file ends once the reverb has died away.
 from __future__ import annotations
 
 import argparse
+import sys
+from typing import NoReturn
 
 import tamlor
 import tamlor_fx as fx
@@ -55,8 +57,15 @@ def build(dry: bool = False) -> tamlor_song.Song:
     return song
 
 
+class Arguments(argparse.ArgumentParser):
+    """Bad arguments end in one line on stderr and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see --help)\n")
+
+
 def main() -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
+    parser = Arguments(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("--output", default="effects.wav", help="the WAV file to write")
     parser.add_argument("--dry", action="store_true", help="leave the effects off")
     args = parser.parse_args()
@@ -64,10 +73,16 @@ def main() -> None:
     song = build(args.dry)
     frames = song.length_frames() or 0
     samples = song.render(frames)
-    tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2)
+    try:
+        tamlor.AudioBuffer.write_wav(args.output, samples, RATE, 2)
+    except OSError as exc:
+        sys.exit(f"cannot write {args.output}: {exc.strerror or exc}")
     peak = max(abs(x) for x in samples)
     print(f"wrote {args.output}: {frames} frames ({frames / RATE:.2f} s), peak {peak:.3f}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit("interrupted")
