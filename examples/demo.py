@@ -11,7 +11,11 @@ song's preallocated buffer, which goes to the file through
 `AudioBuffer.write_wav`, or with --play to an `AudioOutput`. The same seed
 gives the same file, byte for byte.
 
-    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play]
+With --midi FILE the demo plays a MIDI file instead: with a General MIDI
+SoundFont when one is installed in /usr/share/sounds/sf2/ (Debian's
+fluid-soundfont-gm or timgm6mb-soundfont), else with the built-in sounds.
+
+    python examples/demo.py [--output song.wav] [--seed 7] [--bars 8] [--play] [--midi FILE]
 """
 from __future__ import annotations
 
@@ -185,6 +189,22 @@ def side_stats(samples: Sequence[float]) -> list[tuple[float, float]]:
     return stats
 
 
+# General MIDI banks, in the order they are looked for.
+GM_BANKS = ("/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+            "/usr/share/sounds/sf2/TimGM6mb.sf2")
+
+
+def render_midi(path: str, verbose: bool = True) -> array.array[float]:
+    """The whole of a MIDI file, with a General MIDI bank when one is installed."""
+    bank = next((b for b in GM_BANKS if os.path.exists(b)), None)
+    instruments = tamlor_song.SoundFont(bank) if bank is not None else None
+    if verbose:
+        print(f"{path}: played with {bank if bank is not None else 'the built-in sounds'}")
+    song = tamlor_song.Song.from_midi(path, sample_rate=RATE, instruments=instruments)
+    frames = song.length_frames()
+    return song.render(frames if frames is not None else 0)
+
+
 class Arguments(argparse.ArgumentParser):
     """Bad arguments end in one line on stderr and exit status 2."""
 
@@ -199,6 +219,7 @@ def main() -> None:
     parser.add_argument("--bars", type=int, default=8, help=f"length of the song in bars, 1 to {MAX_BARS}")
     parser.add_argument("--quiet", action="store_true", help="print only the summary")
     parser.add_argument("--play", action="store_true", help="play the song instead of writing it")
+    parser.add_argument("--midi", metavar="FILE", help="play this MIDI file instead of the demo song")
     args = parser.parse_args()
     if not 0 <= args.seed <= 0xFFFFFFFF:
         parser.error(f"argument --seed: {args.seed} is not a seed from 0 to 4294967295")
@@ -208,7 +229,15 @@ def main() -> None:
     if not args.play and not os.path.isdir(folder):
         sys.exit(f"cannot write {args.output}: there is no folder {folder}")
 
-    samples = render_song(args.bars, args.seed, verbose=not args.quiet)
+    if args.midi is not None:
+        try:
+            samples = render_midi(args.midi, verbose=not args.quiet)
+        except (OSError, ValueError) as exc:
+            print(f"demo: {args.midi}: {exc.strerror if isinstance(exc, OSError) and exc.strerror else exc}",
+                  file=sys.stderr)
+            sys.exit(1)
+    else:
+        samples = render_song(args.bars, args.seed, verbose=not args.quiet)
     frames = len(samples) // 2
     if args.play:
         if not play(samples):

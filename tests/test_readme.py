@@ -19,6 +19,7 @@ SECTIONS = {
     "Audio as arrays (NumPy)": ["(512, 2) True"],
     "Songs: `tamlor_song`": ["22050 205800 88200"],
     "Taking a block back": ["True"],
+    "Instruments: SoundFont and SFZ": ["2 1 True"],
     "Effects: `tamlor_fx`": ["60 2432", "True"],
     "Hearing it and keeping it": [],
     "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
@@ -49,8 +50,8 @@ def test_sections_run_in_order_and_print_their_promises(tmp_path, monkeypatch):
             exec(compile(code_of(text, title), f"README: {title}", "exec"), namespace)
         for promise in promises:
             assert promise in out.getvalue(), (title, promise)
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["score-pool.wav", "score.mid", "score.wav", "song.wav",
-                                                          "song32.wav", "tour.wav"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["pluck.sfz", "pluck.wav", "score-pool.wav", "score.mid",
+                                                          "score.wav", "song.wav", "song32.wav", "tour.wav"]
 
 
 @pytest.mark.parametrize("path", re.findall(r"`(examples/\w+\.py)`", README.read_text(encoding="utf-8")))

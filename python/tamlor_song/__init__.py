@@ -9,7 +9,11 @@ from __future__ import annotations
 
 from .cli import render_file
 from .effects import Bus
+from .instrument import Instrument, Zone
 from .midifile import read_midi, write_midi
+from .sfz import load_sfz
+from .soundfont import SoundFont
 from .song import Song, StepEvent, Track
 
-__all__ = ["Song", "Track", "StepEvent", "Bus", "read_midi", "write_midi", "render_file"]
+__all__ = ["Song", "Track", "StepEvent", "read_midi", "write_midi", "render_file", "Instrument", "Zone",
+           "SoundFont", "load_sfz", "Bus"]

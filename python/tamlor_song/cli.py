@@ -2,6 +2,7 @@
 
     python -m tamlor_song render IN.mid [more.mid ...] -o OUT.wav|DIR
         [--sample-rate N] [--encoding pcm16|pcm24|float32] [--jobs N] [--play]
+        [--soundfont FILE.sf2 | --sfz FILE.sfz]
 
 (also installed as ``tamlor-render IN.mid ... -o ...``). One input may go to
 a file; several go into a folder, each named after its input. Many inputs
@@ -9,7 +10,9 @@ render in parallel processes (``--jobs``, by default one per core). On a
 terminal a progress line shows the files done, the total and the time left;
 otherwise only errors are printed. Exit status: 0 when every file was
 written, 1 when any failed (each named with its reason; the others are still
-written), 2 for a usage error.
+written), 2 for a usage error. ``--soundfont`` plays each track's program
+from a SoundFont (the drum kits of bank 128 on channel index 9), ``--sfz``
+every track with one SFZ instrument; without either, the built-in sounds play.
 
 The work itself is `render_file`, a plain top-level function that a process
 pool, Dask or Ray can map over a corpus.
@@ -21,7 +24,8 @@ import concurrent.futures
 import os
 import sys
 import time
-from typing import Any, Optional, Sequence, TextIO
+import warnings
+from typing import Any, Optional, Sequence, TextIO, cast
 
 from .song import Song
 
@@ -39,21 +43,49 @@ def render_file(source: Any, destination: Any, sample_rate: int = 44100, encodin
     path written."""
     if encoding not in ENCODINGS:
         raise ValueError(f"encoding must be one of {', '.join(ENCODINGS)} (got {encoding!r})")
-    target = str(os.fspath(destination))
+    target = str(os.fspath(cast("str | os.PathLike[str]", destination)))
     if os.path.isdir(target):
         if not isinstance(source, (str, os.PathLike)):
             raise ValueError("a destination folder needs a source path to name the file after")
-        stem = os.path.splitext(os.path.basename(os.fspath(source)))[0]
+        stem = os.path.splitext(os.path.basename(str(os.fspath(cast("str | os.PathLike[str]", source)))))[0]
         target = os.path.join(target, stem + ".wav")
     song = Song.from_midi(source, sample_rate=sample_rate, instruments=instruments)
     song.write_wav(target, encoding=encoding)
     return target
 
 
-def _job(source: str, destination: str, sample_rate: int, encoding: str) -> Optional[str]:
+# Sound banks named on the command line, loaded once per process: (kind, path) -> instruments.
+_BANKS: dict[tuple[str, str], Any] = {}
+
+
+def _bank(bank: Optional[tuple[str, str]]) -> Any:
+    """What `render_file` takes as `instruments` for a --soundfont or --sfz
+    option (None: the built-in sounds)."""
+    if bank is None:
+        return None
+    found = _BANKS.get(bank)
+    if found is None:
+        kind, path = bank
+        if kind == "soundfont":
+            from .soundfont import SoundFont
+            found = SoundFont(path)
+        else:
+            from .sfz import load_sfz
+            library = load_sfz(path)
+
+            def every_track(channel: int, program: Optional[int], track_name: str) -> Any:
+                return library
+
+            found = every_track
+        _BANKS[bank] = found
+    return found
+
+
+def _job(source: str, destination: str, sample_rate: int, encoding: str,
+         bank: Optional[tuple[str, str]] = None) -> Optional[str]:
     """One file of the command: None when written, else the reason it failed."""
     try:
-        render_file(source, destination, sample_rate=sample_rate, encoding=encoding)
+        render_file(source, destination, sample_rate=sample_rate, encoding=encoding, instruments=_bank(bank))
     except (OSError, ValueError, TypeError, MemoryError, RuntimeError) as exc:
         if isinstance(exc, OSError) and exc.strerror:
             return exc.strerror + (f": {exc.filename}" if exc.filename else "")
@@ -105,7 +137,8 @@ class _Progress:
 
 
 def _parser(prog: str) -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(prog=prog, description="Render MIDI files to WAV files with tamlor's built-in sounds.")
+    p = argparse.ArgumentParser(prog=prog, description="Render MIDI files to WAV files with tamlor's built-in "
+                                "sounds, a SoundFont or an SFZ instrument.")
     p.add_argument("inputs", nargs="+", metavar="IN.mid", help="MIDI files (format 0 or 1)")
     p.add_argument("-o", "--output", metavar="OUT.wav|DIR",
                    help="the WAV file to write (one input) or the folder to write into")
@@ -114,6 +147,10 @@ def _parser(prog: str) -> argparse.ArgumentParser:
     p.add_argument("--jobs", type=int, default=None, metavar="N",
                    help="files rendered at once, in parallel processes (one per core)")
     p.add_argument("--play", action="store_true", help="also play each file on the default audio device")
+    sounds = p.add_mutually_exclusive_group()
+    sounds.add_argument("--soundfont", metavar="FILE.sf2",
+                        help="play each track's program from this SoundFont (channel index 9: its drum kits)")
+    sounds.add_argument("--sfz", metavar="FILE.sfz", help="play every track with this SFZ instrument")
     return p
 
 
@@ -145,9 +182,22 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
     if jobs < 1:
         p.error(f"--jobs must be 1 or more (got {jobs})")
     targets = _targets(p, args.inputs, args.output)
+    bank: Optional[tuple[str, str]] = None
+    if args.soundfont is not None or args.sfz is not None:
+        bank = ("soundfont", args.soundfont) if args.soundfont is not None else ("sfz", args.sfz)
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")  # opcodes an SFZ file may carry that do not play
+                _bank(bank)
+        except (OSError, ValueError, ImportError) as exc:
+            if isinstance(exc, OSError) and exc.strerror:
+                stderr.write(f"{prog}: {bank[1]}: {exc.strerror}\n")
+            else:
+                stderr.write(f"{prog}: {exc}\n")
+            return 1
     if targets and targets[0] != args.output:  # into a folder, made if missing
         try:
-            os.makedirs(args.output, exist_ok=True)
+            os.makedirs(str(args.output), exist_ok=True)
         except OSError as exc:
             stderr.write(f"{prog}: cannot make the folder {args.output}: {exc.strerror}\n")
             return 1
@@ -157,14 +207,14 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
         work = list(zip(args.inputs, targets))
         if jobs == 1 or len(work) <= 1:
             for source, target in work:
-                error = _job(source, target, args.sample_rate, args.encoding)
+                error = _job(source, target, args.sample_rate, args.encoding, bank)
                 if error is not None:
                     failed += 1
                     progress.note(_failure(prog, source, error))
                 progress.step()
         else:
             with concurrent.futures.ProcessPoolExecutor(max_workers=min(jobs, len(work))) as pool:
-                futures = {pool.submit(_job, s, t, args.sample_rate, args.encoding): s for s, t in work}
+                futures = {pool.submit(_job, s, t, args.sample_rate, args.encoding, bank): s for s, t in work}
                 for future in concurrent.futures.as_completed(futures):
                     try:
                         error = future.result()
@@ -177,16 +227,17 @@ def _run(argv: Sequence[str], prog: str, stderr: TextIO) -> int:
     finally:
         progress.close()
     if args.play:
-        failed += _play(args, targets, prog, stderr)
+        failed += _play(args, targets, prog, stderr, bank)
     return 1 if failed else 0
 
 
-def _play(args: argparse.Namespace, targets: list[str], prog: str, stderr: TextIO) -> int:
+def _play(args: argparse.Namespace, targets: list[str], prog: str, stderr: TextIO,
+          bank: Optional[tuple[str, str]] = None) -> int:
     """Plays each input (its written file's song); the number that failed."""
     failed = 0
     for source in args.inputs:
         try:
-            Song.from_midi(source, sample_rate=args.sample_rate).play()
+            Song.from_midi(source, sample_rate=args.sample_rate, instruments=_bank(bank)).play()
         except (OSError, ValueError, RuntimeError) as exc:
             failed += 1
             stderr.write(f"{prog}: {source}: cannot play: {exc}\n")

@@ -26,6 +26,8 @@ from typing import TYPE_CHECKING, Any, Sequence, TypeAlias, Union, cast
 import tamlor
 import tamlor_fx
 
+from . import _voices
+
 if TYPE_CHECKING:
     from .song import Song
 
@@ -130,6 +132,7 @@ class Routing:
                     raise ValueError(f"{effect!r} is in the song twice; give each place its own (copy.copy)")
                 seen.add(id(effect))
         soloed = any(t.solo for t in tracks)
+        players = {index: flat for index, flat, _ in song._stereo}
         plan: list[tuple[Any, ...]] = []
         for i, track in enumerate(tracks):
             track._effects = check_chain(track._effects, rate, f"track {track.name!r} effects")
@@ -137,12 +140,21 @@ class Routing:
                 if name not in buses:
                     raise ValueError(f"track {track.name!r} sends to {name!r}, which is not a bus of this song")
             channel = song._mixer.get_channel(i)
+            silent = channel.mute or (soloed and not channel.solo)
+            sends = [(self._bus_buffers[name], level) for name, level in track._sends.items() if level != 0.0]
+            chain = [e.process_into for e in track._effects]
+            if i in players:
+                # An instrument track renders stereo: its gain, and its pan as
+                # a balance, as the song mixes it without effects.
+                g, pan = float(channel.gain), float(channel.pan)
+                balance = (players[i], g * min(1.0, 1.0 - pan), g * min(1.0, 1.0 + pan), silent)
+                plan.append((None, self._stereo[i], chain, sends, balance))
+                continue
             premix = self._premix[i]
             premix.set_channel_gain(0, channel.gain)
             premix.set_channel_pan(0, channel.pan)
-            premix.set_channel_mute(0, channel.mute or (soloed and not channel.solo))
-            sends = [(self._bus_buffers[name], level) for name, level in track._sends.items() if level != 0.0]
-            plan.append((premix.mix_down_into, self._stereo[i], [e.process_into for e in track._effects], sends))
+            premix.set_channel_mute(0, silent)
+            plan.append((premix.mix_down_into, self._stereo[i], chain, sends, None))
         self._plan = plan
 
     def mix(self, out: memoryview, cuts: list[memoryview], n: int) -> None:
@@ -155,9 +167,15 @@ class Routing:
         bus_cuts = {name: buf[:width] for name, buf in self._bus_buffers.items()}
         for cut in bus_cuts.values():
             cut[:] = self._zeros[:width]
-        for (premix, stereo, chain, sends), mono in zip(self._plan, cuts):
+        for (premix, stereo, chain, sends, balance), mono in zip(self._plan, cuts):
             block = stereo[:width]
-            premix(block, [mono])
+            if balance is None:
+                premix(block, [mono])
+            else:
+                flat, left, right, silent = balance
+                block[:] = self._zeros[:width]
+                if not silent:
+                    _voices.add_scaled(block, flat[:width], left, right)
             for process in chain:
                 process(block)
             for bus, level in sends:

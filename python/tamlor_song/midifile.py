@@ -56,7 +56,7 @@ import copy
 import os
 import stat
 import tempfile
-from typing import Any, Callable, Optional, Protocol, Union
+from typing import Any, Callable, Optional, Protocol, Union, cast
 
 import tamlor
 
@@ -83,18 +83,18 @@ DRUM_CHANNEL = 9
 def _read_source(source: _Source) -> tuple[bytes, str]:
     """The bytes of `source` and the name errors give it."""
     if isinstance(source, (str, os.PathLike)):
-        path = os.fspath(source)
+        path = os.fspath(cast("str | os.PathLike[str]", source))
         with open(path, "rb") as f:
-            return f.read(), str(path)
+            return f.read(), path
     if isinstance(source, (bytes, bytearray, memoryview)):
-        return bytes(source), "<bytes>"
+        return bytes(cast("bytes | bytearray | memoryview[int]", source)), "<bytes>"
     read = getattr(source, "read", None)
     if callable(read):
-        data = read()
+        data: Any = read()
         if not isinstance(data, (bytes, bytearray, memoryview)):
             raise TypeError(f"the file object gave {type(data).__name__}, not bytes: open it in binary mode")
-        name = getattr(source, "name", None)
-        return bytes(data), name if isinstance(name, str) else "<file>"
+        name: Any = getattr(source, "name", None)
+        return bytes(cast("bytes | bytearray | memoryview[int]", data)), name if isinstance(name, str) else "<file>"
     raise TypeError(f"source must be a path, bytes or a binary file object, not {type(source).__name__}")
 
 
@@ -123,7 +123,7 @@ def read_midi(source: _Source, sample_rate: int = 44100,
     song.set_tempo_map(tempo)
     last_seq = song._seq
     for track_index, channel, program, volume, pan, title, split_channels, split_programs, notes in parts:
-        extras = []
+        extras: list[str] = []
         if split_channels:
             extras.append(f"channel {channel}")
         if split_programs:
@@ -154,7 +154,7 @@ def write_midi(song: Song, destination: Union[str, "os.PathLike[str]", Any], tic
         raise ValueError(f"ticks_per_beat must be 1 to 32767 (got {ticks_per_beat})")
     free = [c for c in range(16) if c != DRUM_CHANNEL]
     given = 0
-    tracks = []
+    tracks: list[tuple[str, int, int, list[tuple[float, float, int, int]]]] = []
     for track in song.tracks:
         channel = track.channel
         if channel is None:

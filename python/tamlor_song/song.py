@@ -29,7 +29,11 @@ What a song guarantees:
    pattern in their order in time).
 4. A `tamlor.SampleMap` track plays each note on the sample of the first zone
    that contains its note and velocity, with one envelope and one voice limit
-   for the whole track; a note outside every zone is silent.
+   for the whole track; a note outside every zone is silent. A
+   `tamlor_song.Instrument` track plays every zone that contains the note and
+   velocity (layers), each with its own envelope, in stereo: the mixer's gain
+   and master gain apply to it, its pan is a balance (the far side turns
+   down), mute and solo as for any track.
 5. Track gain, constant-power pan, mute and solo and the song's master gain
    are the mixer's; a change between two render calls applies from the next.
 6. Bad input (a NaN, infinite or negative beat, duration or tempo, a MIDI
@@ -70,6 +74,8 @@ from typing import Any, Callable, Iterable, Optional, Sequence, SupportsFloat, S
 
 import tamlor
 
+from . import _voices
+from .instrument import Instrument
 from .effects import Bus, Effect, Routing, all_effects, check_chain, restore, snapshot, tail_frames
 
 __all__ = ["Song", "Track", "StepEvent"]
@@ -96,7 +102,7 @@ _WINDOW = 1 << 16
 _OFF, _ON = 0, 1
 
 _NoteLike = Union["tamlor.NoteEvent", tuple[_Real, _Real, _Whole], tuple[_Real, _Real, _Whole, _Whole]]
-_Instrument = Union["tamlor.Sampler", "tamlor.SampleMap"]
+_Instrument = Union["tamlor.Sampler", "tamlor.SampleMap", Instrument]
 # A scheduled note-on or note-off: (frame, kind, track, order, step, call,
 # arguments, (track, order, step)). A note-on's call starts a voice and
 # returns its handle (None: no voice); it is followed by the beat where the
@@ -235,7 +241,7 @@ class Track:
     apply from the next render call.
     """
 
-    def __init__(self, song: "Song", index: int, name: str, sampler: "tamlor.Sampler",
+    def __init__(self, song: "Song", index: int, name: str, sampler: Union["tamlor.Sampler", "_voices.Player"],
                  instrument: _Instrument) -> None:
         self._song = song
         self._index = index
@@ -244,6 +250,17 @@ class Track:
         self._instrument = instrument
         self._notes: list[tuple[int, float, float, int, int]] = []  # (seq, start, duration, note, velocity)
         self._patterns: list[_Pattern] = []
+        self._start: Callable[[int, int], Optional[int]]
+        self._release: Callable[[int], bool]
+        self._channel: Optional[int] = None
+        self._program: Optional[int] = None
+        if isinstance(sampler, _voices.Player):
+            # An Instrument's player: a note-on starts every zone of the key
+            # and hands back the note's handle; the note's end releases the
+            # zones of that note only.
+            self._start = sampler.note_on
+            self._release = sampler.note_off
+            return
         if isinstance(instrument, tamlor.SampleMap):
             zones: dict[tuple[int, int], "tamlor.AudioSample"] = {}
             find, play = instrument.find_sample, sampler.note_on_sample
@@ -259,16 +276,14 @@ class Track:
                     zones[(note, velocity)] = sample
                 return play(note, velocity, sample)
 
-            self._start: Callable[[int, int], Optional[int]] = start
+            self._start = start
         else:
             self._start = sampler.note_on_sample
         # A note's end releases the voice its own start began, by handle, so
         # two overlapping notes of one pitch each keep their written length.
-        self._release: Callable[[int], bool] = sampler.release_voice
-        self._channel: Optional[int] = None
+        self._release = sampler.release_voice
         self._effects: list[Effect] = []
         self._sends: dict[str, float] = {}
-        self._program: Optional[int] = None
 
     def __reduce__(self) -> tuple[Any, ...]:
         # A track lives in its song: it is saved as the song and its place.
@@ -290,12 +305,16 @@ class Track:
 
     @property
     def instrument(self) -> _Instrument:
-        """The Sampler or SampleMap given to `Song.add_track`."""
+        """The Sampler, SampleMap or Instrument given to `Song.add_track`."""
         return self._instrument
 
     @property
     def sampler(self) -> "tamlor.Sampler":
-        """The Sampler whose voices this track plays (built by the song for a SampleMap)."""
+        """The Sampler whose voices this track plays (built by the song for a
+        SampleMap). An `Instrument` track plays through a player of its own and
+        has none: asking raises TypeError."""
+        if isinstance(self._sampler, _voices.Player):
+            raise TypeError(f"track {self._name!r} plays an Instrument, not a Sampler")
         return self._sampler
 
     @property
@@ -588,6 +607,15 @@ class Song:
         self._cut_length = -1
         self._cut_views: list[memoryview] = []
         self._cut_renders: list[tuple[Callable[[memoryview], None], memoryview]] = []
+        # What the mixer reads per track: the track's own buffer, or for an
+        # Instrument track (which renders stereo into `_views`) a block of
+        # silence, its sound being added after the mix (see _add_stereo).
+        self._mix_sources: list[memoryview[Any]] = []
+        self._mix_views: list[memoryview[Any]] = []
+        # Instrument tracks: (track index, flat view of its stereo buffer).
+        self._stereo: list[tuple[int, memoryview[Any], "_voices.Player"]] = []
+        # The players and their stereo views cut to the last run length.
+        self._stereo_cuts: list[tuple["_voices.Player", memoryview[Any], memoryview[Any]]] = []
         # The schedule: events sorted by (frame, kind, track, order, step),
         # each ending with the call and a tuple of its arguments. `_due` is the frame of
         # the next event, or of `_horizon` when the schedule must be extended.
@@ -728,7 +756,7 @@ class Song:
         runs out before its release ends leaves silence up to that frame."""
         last = 0
         for track in self._tracks:
-            ends = []
+            ends: list[int] = []
             for p in track._patterns:
                 stop = p.last_beat()
                 if stop is None:
@@ -739,7 +767,16 @@ class Song:
             if plain is not None:
                 ends.append(plain)
             if ends:
-                last = max(last, max(ends) + _release_frames(track._sampler.envelope.release, self._rate))
+                sampler = track._sampler
+                if isinstance(sampler, _voices.Player):
+                    # The longest tail of the zones the track's notes play.
+                    assert isinstance(track._instrument, Instrument)
+                    played = {(n, v) for _, _, _, n, v in track._notes}
+                    played.update((n, v) for p in track._patterns for n, v, _ in p.steps.values())
+                    tail = math.ceil(track._instrument.tail_seconds(played) * self._rate) + 1
+                else:
+                    tail = _release_frames(sampler.envelope.release, self._rate)
+                last = max(last, max(ends) + tail)
         return last + self._tail_frames()
 
     def _tail_frames(self) -> int:
@@ -840,9 +877,19 @@ class Song:
     def __getstate__(self) -> dict[str, Any]:
         """The song as plain values: pickle and copy.deepcopy use it, so a copy
         renders the same bits as the original from the same position on."""
-        tracks = []
+        tracks: list[dict[str, Any]] = []
         for track in self._tracks:
             sampler = track._sampler
+            if isinstance(sampler, _voices.Player):
+                # An Instrument's player is rebuilt from the instrument; its
+                # sounding voices and held notes travel as saved bytes.
+                tracks.append({
+                    "name": track._name, "instrument": track._instrument, "player": True,
+                    "max_voices": sampler.max_voices, "voices": (None, sampler.save_state()),
+                    "notes": list(track._notes), "patterns": list(track._patterns),
+                    "channel": track._channel, "program": track._program,
+                })
+                continue
             tracks.append({
                 "name": track._name,
                 # A Sampler played directly is rebuilt from its own parts.
@@ -872,6 +919,15 @@ class Song:
         self._mixer = state["mixer"]
         self._seq = state["seq"]
         for index, t in enumerate(state["tracks"]):
+            if t.get("player"):
+                player = t["instrument"].player(self._rate, t["max_voices"])
+                if isinstance(t["voices"][1], bytes):
+                    player.restore_state(t["voices"][1])
+                track = self._install_stereo(index, t["name"], player, t["instrument"])
+                track._notes = list(t["notes"])
+                track._patterns = list(t["patterns"])
+                track._channel, track._program = t["channel"], t["program"]
+                continue
             sampler = tamlor.Sampler(t["sample"], sample_rate=self._rate, max_voices=t["max_voices"])
             sampler.set_envelope(t["envelope"])
             sampler._set_voices(t["voices"])
@@ -883,8 +939,8 @@ class Song:
             track._effects, track._sends = list(t.get("effects", [])), dict(t.get("sends", {}))
         self._master_effects = list(state.get("effects", []))
         self._buses = {name: Bus(name, list(effects)) for name, effects in state.get("buses", [])}
-        self._open = {key: (beat, self._tracks[key[0]]._release, handle)
-                      for key, (beat, handle) in state["open"].items()}
+        releases: list[Callable[[int], bool]] = [track._release for track in self._tracks]
+        self._open = {key: (beat, releases[key[0]], handle) for key, (beat, handle) in state["open"].items()}
         self._frame = state["frame"]
         self._changed()
 
@@ -941,7 +997,10 @@ class Song:
         `instrument` is a `tamlor.Sampler` (played as it is, with its own sample,
         envelope and voice limit; its sample rate must be the song's, and it may
         serve only one track) or a `tamlor.SampleMap` (the song builds one sampler
-        for the track that plays every zone). `envelope` and `max_voices`, when
+        for the track that plays every zone) or a `tamlor_song.Instrument` (a
+        player of its zones as they are when the track is made, rendering in
+        stereo; its zones carry their own envelopes, so `envelope` must be
+        None, and `max_voices` defaults to 64). `envelope` and `max_voices`, when
         given, set the track's envelope and voice limit (for a SampleMap they
         default to the Sampler's: an envelope of 0.005, 0.1, 0.8, 0.1 and 8
         voices). `gain` (0.0 to 2.0) and `pan` (-1.0 left to 1.0 right) set its
@@ -970,8 +1029,31 @@ class Song:
             sampler = instrument
         elif isinstance(instrument, tamlor.SampleMap):
             sampler = tamlor.Sampler(tamlor.AudioSample([]), sample_rate=self._rate)
+        elif isinstance(instrument, Instrument):
+            if envelope is not None:
+                raise ValueError("an Instrument's zones carry their own envelopes: envelope must be None")
+            # A player of the instrument's zones as they are now: later
+            # changes to the instrument do not reach this track.
+            if self._states is None:
+                raise _busy()
+            player = instrument.player(self._rate, 64 if voices is None else voices)
+            index = len(self._tracks)
+            try:
+                self._mixer.add_channel(name)
+                self._mixer.set_channel_gain(index, g)
+                self._mixer.set_channel_pan(index, p)
+                track = self._install_stereo(index, name, player, instrument)
+            except BaseException:
+                for target in self._track_lists():
+                    del target[index:]
+                self._stereo = [entry for entry in self._stereo if entry[0] < index]
+                if self._mixer.channel_count() > index:
+                    self._mixer.remove_channel(index)
+                raise
+            self._changed()
+            return track
         else:
-            raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap, "
+            raise TypeError("instrument must be a tamlor.Sampler or a tamlor.SampleMap or a tamlor_song.Instrument, "
                             f"not {type(instrument).__name__}")
         if self._states is None:
             raise _busy()
@@ -1006,7 +1088,8 @@ class Song:
     def _track_lists(self) -> tuple[list[Any], ...]:
         """The song's lists that hold one item per track, in one order."""
         assert self._states is not None
-        return (self._tracks, self._buffers, self._views, self._renders, self._samplers, self._states)
+        return (self._tracks, self._buffers, self._views, self._renders, self._samplers, self._states,
+                self._mix_sources)
 
     def _install(self, index: int, name: str, sampler: "tamlor.Sampler", instrument: Any,
                  state: Optional[object] = None) -> Track:
@@ -1017,11 +1100,59 @@ class Song:
         view = memoryview(buffer)
         if state is None:
             state = sampler.save_state()
-        items: tuple[Any, ...] = (track, buffer, view, sampler.render_into, sampler, state)
+        items: tuple[Any, ...] = (track, buffer, view, sampler.render_into, sampler, state, view)
         for target, item in zip(self._track_lists(), items):
             target.append(item)
         self._cut_length = -1
         return track
+
+    def _install_stereo(self, index: int, name: str, player: "_voices.Player", instrument: Instrument) -> Track:
+        """The Track of mixer channel `index` for a player that renders stereo:
+        its buffer holds (frames, 2), the mixer reads silence for it and its
+        sound is added after the mix."""
+        track = Track(self, index, name, player, instrument)
+        buffer = array.array("f", bytes(8 * _RUN))
+        flat = memoryview(buffer)
+        frames: memoryview[Any] = flat.cast("B").cast("f", (_RUN, 2))
+        # A silent stand-in takes the track's place among the song's samplers
+        # (saved, rendered and restored together); the mixer reads its
+        # silence, and the player's stereo is added after the mix.
+        stand_in = tamlor.Sampler(tamlor.AudioSample([]), sample_rate=self._rate)
+        silence = memoryview(array.array("f", bytes(4 * _RUN)))
+        items: tuple[Any, ...] = (track, buffer, frames, player.render_into, stand_in, stand_in.save_state(),
+                                  silence)
+        for target, item in zip(self._track_lists(), items):
+            target.append(item)
+        self._stereo.append((index, flat, player))
+        self._cut_length = -1
+        return track
+
+    def _save_players(self) -> Optional[list[bytes]]:
+        """The saved state of every Instrument track's player (None: there is none)."""
+        return [player.save_state() for _, _, player in self._stereo] if self._stereo else None
+
+    def _restore_players(self, played: Optional[list[bytes]]) -> None:
+        if played is not None:
+            for (_, _, player), state in zip(self._stereo, played):
+                player.restore_state(state)
+
+    def _add_stereo(self, out: memoryview, n: int) -> None:
+        """Adds the first `n` frames of every Instrument track into the mixed
+        `out`, with the track's gain, the master gain and its pan as a balance
+        (the side it leans away from turns down: at 0.5 the left plays at half
+        level); a muted track, or an unsoloed one while another is soloed, adds
+        nothing."""
+        mixer = self._mixer
+        master = float(mixer.master_gain)
+        channels = [mixer.get_channel(i) for i in range(len(self._tracks))]
+        any_solo = any(c.solo for c in channels)
+        for index, flat, _ in self._stereo:
+            c = channels[index]
+            if c.mute or (any_solo and not c.solo):
+                continue
+            g = master * float(c.gain)
+            pan = float(c.pan)
+            _voices.add_scaled(out, flat[:2 * n], g * min(1.0, 1.0 - pan), g * min(1.0, 1.0 + pan))
 
     # -- rendering ------------------------------------------------------------
 
@@ -1087,16 +1218,21 @@ class Song:
             try:
                 self._states = None
                 _save_states(self._samplers, states)
+                played = self._save_players()
                 try:
-                    cuts = self._cut_views
+                    cuts = self._mix_views
                     any(map(_render_into, self._samplers, cuts))  # each call gives None: all run
+                    for player, _, cut in self._stereo_cuts:
+                        player.render_into(cut)
                     if road is None:
                         self._mixer.mix_down_into(view, cuts)
+                        if self._stereo:
+                            self._add_stereo(view, total)
                     else:
                         road.mix(view, cuts, total)
                     self._frame = frame + total
                 except BaseException:
-                    self._undo(states, None, frame, effects)
+                    self._undo(states, None, frame, played, effects)
                     raise
             finally:
                 self._states = states
@@ -1113,6 +1249,7 @@ class Song:
             # The schedule's state is replaced or changed in place as events
             # are found: keep all of it (the open notes by copy) to put back.
             saved = self._schedule()
+            played = self._save_players()
             try:
                 if total <= _RUN:
                     self._run(view, total)
@@ -1121,7 +1258,7 @@ class Song:
                         n = min(_RUN, total - done)
                         self._run(view[2 * done:2 * (done + n)], n)
             except BaseException:
-                self._undo(states, saved, frame, effects)
+                self._undo(states, saved, frame, played, effects)
                 raise
         finally:
             self._states = states
@@ -1131,9 +1268,10 @@ class Song:
         by copy, the rest is replaced rather than changed), for `_undo`."""
         return (self._frame, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
                 self._fixed_frames, self._late, self._open.copy(), self._cut_length, self._cut_views,
-                self._cut_renders)
+                self._cut_renders, self._mix_views, self._stereo_cuts)
 
     def _undo(self, states: list[object], saved: Optional[tuple[Any, ...]], frame: int,
+              played: Optional[list[bytes]] = None,
               effects: Optional[list[tuple[Effect, Effect]]] = None) -> None:
         """Puts every track's sampler, the play position and (when `saved` holds
         it) the schedule back as they were before a render call that failed,
@@ -1144,12 +1282,13 @@ class Song:
         for _ in range(16):
             try:
                 any(map(_restore_state, self._samplers, states))
+                self._restore_players(played)
                 if effects is not None:
                     restore(effects)
                 if saved is not None:
                     (_, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
                      self._fixed_frames, self._late, self._open, self._cut_length, self._cut_views,
-                     self._cut_renders) = saved
+                     self._cut_renders, self._mix_views, self._stereo_cuts) = saved
                 self._frame = frame
                 return
             except BaseException:  # noqa: BLE001 - interrupted: undo again
@@ -1171,6 +1310,8 @@ class Song:
             self._cut_length = n
             self._cut_views = [v[:n] for v in self._views]
             self._cut_renders = list(zip(self._renders, self._cut_views))
+            self._mix_views = [v[:n] for v in self._mix_sources]
+            self._stereo_cuts = [(player, flat, self._cut_views[index]) for index, flat, player in self._stereo]
         pos = self._frame
         end = pos + n
         if self._due >= end:
@@ -1232,9 +1373,11 @@ class Song:
                 if a < n:
                     render(view[a:n])
         if self._road is None:
-            self._mixer.mix_down_into(out, self._cut_views)
+            self._mixer.mix_down_into(out, self._mix_views)
+            if self._stereo:
+                self._add_stereo(out, n)
         else:
-            self._road.mix(out, self._cut_views, n)
+            self._road.mix(out, self._mix_views, n)
         self._frame = end
 
     def _compile(self, frame: int) -> None:
@@ -1351,10 +1494,13 @@ class Song:
             raise _busy()
         _save_states(self._samplers, states)
         saved = self._schedule()
+        played = self._save_players()
         effects = all_effects(self)
         kept = snapshot(effects) if effects else None
         try:
             any(map(_panic, self._samplers))
+            for _, _, player in self._stereo:
+                player.panic()
             # Silence everywhere: the effects' tails stop too.
             for effect in effects:
                 effect.reset()
@@ -1362,7 +1508,7 @@ class Song:
             self._frame = f
             self._changed()
         except BaseException:
-            self._undo(states, saved, saved[0], kept)
+            self._undo(states, saved, saved[0], played, kept)
             raise
 
     def reset(self) -> None:

@@ -1,9 +1,5 @@
 #include "audio/wav.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -17,6 +13,7 @@
 #include "audio/pcm.hpp"
 #include "common/atomic_writer.hpp"
 #include "common/errors.hpp"
+#include "common/file_system.hpp"
 
 namespace tamlor::audio {
 namespace {
@@ -290,28 +287,29 @@ private:
 class FileSource final : public Source {
 public:
     explicit FileSource(const std::string& path) : path_(path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = file_system::open(path, file_system::Open::read);
         if (fd_ < 0) throw FileError(errno, path);
-        struct stat st;
-        if (::fstat(fd_, &st) != 0) {
+        file_system::Status st;
+        if (!file_system::status(fd_, st)) {
             const int code = errno;
-            ::close(fd_);
+            file_system::close(fd_);
             throw FileError(code, path);
         }
-        if (S_ISDIR(st.st_mode)) {
-            ::close(fd_);
+        if (st.kind == file_system::Kind::directory) {
+            file_system::close(fd_);
             throw FileError(EISDIR, path);
         }
-        if (S_ISREG(st.st_mode)) size_ = static_cast<std::uint64_t>(st.st_size);
+        if (st.kind == file_system::Kind::regular) size_ = st.size;
     }
-    ~FileSource() override { ::close(fd_); }
+    ~FileSource() override { file_system::close(fd_); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
     std::size_t read(void* p, std::size_t n) override {
         std::size_t done = 0;
         while (done < n) {
-            const ssize_t r = ::read(fd_, static_cast<char*>(p) + done, std::min<std::size_t>(n - done, 1 << 30));
+            const long long r =
+                file_system::read(fd_, static_cast<char*>(p) + done, std::min<std::size_t>(n - done, 1 << 30));
             if (r < 0 && errno == EINTR) {
                 check();
                 continue;
@@ -345,7 +343,7 @@ public:
         return *size_ - std::min(position_, *size_);
     }
     void seek(std::uint64_t offset) override {
-        if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw FileError(errno, path_);
+        if (!file_system::seek(fd_, offset)) throw FileError(errno, path_);
         position_ = offset;
     }
 

@@ -18,6 +18,14 @@
 //
 // Failures throw FileError with the caller's path. Every road out, success
 // or failure, leaves no temporary file behind.
+//
+// On Windows the same holds with these differences: the file is flushed
+// with the system's own flush and renamed over the target with a rename
+// that is written through; a read-only file is refused; devices such as NUL
+// are written in place. Links are not followed (the link itself is
+// replaced, the file it named left as it was), and nothing of the old file
+// is carried over: its only permission of its own, read-only, is refused
+// anyway, and access lists come from the folder as for any new file.
 #pragma once
 
 #include <cstddef>
