@@ -254,6 +254,8 @@ class Track:
         self._release: Callable[[int], bool]
         self._channel: Optional[int] = None
         self._program: Optional[int] = None
+        self._effects: list[Effect] = []
+        self._sends: dict[str, float] = {}
         if isinstance(sampler, _voices.Player):
             # An Instrument's player: a note-on starts every zone of the key
             # and hands back the note's handle; the note's end releases the
@@ -282,8 +284,6 @@ class Track:
         # A note's end releases the voice its own start began, by handle, so
         # two overlapping notes of one pitch each keep their written length.
         self._release = sampler.release_voice
-        self._effects: list[Effect] = []
-        self._sends: dict[str, float] = {}
 
     def __reduce__(self) -> tuple[Any, ...]:
         # A track lives in its song: it is saved as the song and its place.
