@@ -205,3 +205,25 @@ def test_seek_and_reset_silence_the_effect_tails():
     song.render(song.length_frames())
     song.reset()
     assert song.render(20000) == first
+
+
+def test_an_instrument_track_runs_through_its_chain_with_its_balance(tmp_path):
+    import banks
+
+    banks.write_wav(str(tmp_path / "st.wav"), [0.5, -0.25] * 4000, channels=2)
+    (tmp_path / "lib.sfz").write_text("<region> sample=st.wav ampeg_release=0")
+
+    def make(effects):
+        song = tamlor_song.Song(bpm=60, sample_rate=SR)
+        track = song.add_track("pad", tamlor_song.load_sfz(str(tmp_path / "lib.sfz")), gain=0.5, pan=0.5)
+        song.master_gain = 1.0
+        track.add_note(0, 0.05, 60, 127)
+        track.effects = effects
+        return render_all(song, 1000)
+
+    dry = make([])
+    gain = fx.Compressor(threshold_db=-60.0, ratio=1.0, makeup_db=6.0)  # ratio 1: a plain gain
+    wet = make([copy.deepcopy(gain)])
+    expected = dry.copy()
+    gain.process_into(expected)
+    assert np.array_equal(wet, expected) and np.any(wet)
