@@ -142,19 +142,19 @@ class Routing:
             channel = song._mixer.get_channel(i)
             silent = channel.mute or (soloed and not channel.solo)
             sends = [(self._bus_buffers[name], level) for name, level in track._sends.items() if level != 0.0]
-            chain = [e.process_into for e in track._effects]
+            calls = [e.process_into for e in track._effects]
             if i in players:
                 # An instrument track renders stereo: its gain, and its pan as
                 # a balance, as the song mixes it without effects.
                 g, pan = float(channel.gain), float(channel.pan)
                 balance = (players[i], g * min(1.0, 1.0 - pan), g * min(1.0, 1.0 + pan), silent)
-                plan.append((None, self._stereo[i], chain, sends, balance))
+                plan.append((None, self._stereo[i], calls, sends, balance))
                 continue
             premix = self._premix[i]
             premix.set_channel_gain(0, channel.gain)
             premix.set_channel_pan(0, channel.pan)
             premix.set_channel_mute(0, silent)
-            plan.append((premix.mix_down_into, self._stereo[i], chain, sends, None))
+            plan.append((premix.mix_down_into, self._stereo[i], calls, sends, None))
         self._plan = plan
 
     def mix(self, out: memoryview, cuts: list[memoryview], n: int) -> None:
