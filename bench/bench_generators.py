@@ -3,7 +3,8 @@ array('f', ...).tolist() of 512 floats measured in the same run: turning a
 ready block of 32-bit samples into a Python list is the floor for any
 renderer that hands its block back as a list. Then render_into a 512-frame
 float32 NumPy array, as a ratio to render_to_buffer(512) of the same class:
-what handing the block over as an array saves."""
+what handing the block over as an array saves. Last, the sine's block beside
+pyo's sine computing one 512-frame buffer, in the same run."""
 import sys
 from array import array
 from typing import Any
@@ -34,8 +35,32 @@ def main() -> list[str]:
     for name in names:
         base, t = best_per_call([f"{name}.render_to_buffer(512)", f"{name}.render_into(out)"], env, number=1_000)
         pairs.append((f"{type(env[name]).__name__}.render_into(512 float32)", base, t, 0.2))
-    return failures + report_pairs("Generators, render_into (ratio to render_to_buffer(512) of the same class):",
-                                   pairs)
+    failures += report_pairs("Generators, render_into (ratio to render_to_buffer(512) of the same class):", pairs)
+    print()
+    return failures + report_pairs("Sine, one 512-frame block (ratio to pyo's Sine on a 512-frame server):",
+                                   sine_beside_pyo(env))
+
+
+def sine_beside_pyo(env: dict[str, Any]) -> list[PairRow]:
+    """SineOscillator.render_into(512 float32) beside one buffer of pyo's Sine
+    computed by a server driven by hand (Server.process()), in the same run."""
+    import contextlib
+    import io
+
+    try:
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+            import pyo  # type: ignore[import-not-found, import-untyped, unused-ignore]
+
+            server = pyo.Server(sr=44100, nchnls=1, buffersize=512, duplex=0, audio="manual").boot()
+            env["pyo_sine"] = pyo.Sine(freq=440.0).out()
+            server.start()
+    except Exception as error:  # pyo missing or unable to start: no comparison
+        print(f"pyo is not available ({error}): no comparison")
+        return []
+    env["server"] = server
+    base, t = best_per_call(["server.process()", "sine.render_into(out)"], env, number=2_000)
+    server.stop()
+    return [("SineOscillator.render_into(512 float32) vs pyo Sine", base, t, 1.0)]
 
 
 if __name__ == "__main__":

@@ -53,10 +53,12 @@ source .venv/bin/activate
 # runtime it runs on, from the package index). Installed only when a module
 # is missing, so a second run does not wait on the package index.
 BUILD_TOOLS=("scikit-build-core>=0.10" scikit_build_core)
-# soundfile and mido: only the benchmarks and tests compare against them;
-# nbclient, nbformat and ipykernel run the example notebook in the tests.
+# soundfile, mido, pedalboard and pyo: only the benchmarks and tests compare
+# against them; nbclient, nbformat and ipykernel run the example notebook in
+# the tests.
 TEST_TOOLS=(pytest pytest hypothesis hypothesis numpy numpy mypy mypy "pyright[nodejs]" pyright
-            soundfile soundfile mido mido nbclient nbclient nbformat nbformat ipykernel ipykernel)
+            soundfile soundfile mido mido pedalboard pedalboard pyo pyo
+            nbclient nbclient nbformat nbformat ipykernel ipykernel)
 ensure_python_tools() {
     local missing=() args=("$@") i
     for ((i = 0; i < $#; i += 2)); do

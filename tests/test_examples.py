@@ -27,6 +27,7 @@ RENDERED = [
     ("numpy_round_trip.py", 2, 3.0, 5.0),
     ("text_score.py", 2, 5.0, 8.0),
     ("notes_to_wav.py", 2, 8.0, 12.0),
+    ("effects_song.py", 2, 8.0, 14.0),
 ]
 
 

@@ -21,6 +21,7 @@ SECTIONS = {
     "Songs in a notebook": ["1 1 0", "True"],
     "Taking a block back": ["True"],
     "Instruments: SoundFont and SFZ": ["2 1 True"],
+    "Effects: `tamlor_fx`": ["60 2432", "True"],
     "Hearing it and keeping it": [],
     "WAV files into arrays": ["(512, 2) 44100 44100 2 True"],
     "Scores: MIDI files in and out": ["Piano 0 0 (0.5, 0.5, 67, 70)", "True", "b'\\x90<d' True",

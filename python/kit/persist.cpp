@@ -72,16 +72,19 @@ PyType_Spec by_name_spec{"builtins.ByName", sizeof(ByName), 0,
 
 }  // namespace
 
-PyObject* by_name(const char* dotted) {
+PyObject* by_name(const char* dotted) { return by_name("tamlor", dotted); }
+
+PyObject* by_name(const char* module, const char* dotted) {
     static PyTypeObject* type = nullptr;  // created once per process
     static std::map<std::string, PyObject*> made;
-    if (auto it = made.find(dotted); it != made.end()) return it->second;
+    const std::string full = std::string(module) + ":" + dotted;
+    if (auto it = made.find(full); it != made.end()) return it->second;
     if (!type) type = reinterpret_cast<PyTypeObject*>(check(PyType_FromSpec(&by_name_spec)));
-    Ref name(check(PyUnicode_FromFormat("tamlor:%s", dotted)));
+    Ref name(check(PyUnicode_FromStringAndSize(full.data(), static_cast<Py_ssize_t>(full.size()))));
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyObject* object = check(alloc(type, 0));
     reinterpret_cast<ByName*>(object)->name = name.release();
-    made.emplace(dotted, object);
+    made.emplace(full, object);
     return object;
 }
 
@@ -90,8 +93,10 @@ const char* class_name(const PyType_Spec& spec) {
     return dot ? dot + 1 : spec.name;
 }
 
-PyObject* reduce_value(const char* cls, Reduced reduced) {
-    PyObject* callable = by_name(reduced.callable ? reduced.callable : cls);
+PyObject* reduce_value(const char* cls, Reduced reduced) { return reduce_value("tamlor", cls, std::move(reduced)); }
+
+PyObject* reduce_value(const char* module, const char* cls, Reduced reduced) {
+    PyObject* callable = by_name(module, reduced.callable ? reduced.callable : cls);
     if (reduced.state) return tuple(callable, reduced.args.get(), reduced.state.get());
     return tuple(callable, reduced.args.get());
 }

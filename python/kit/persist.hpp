@@ -40,9 +40,17 @@ struct Reduced {
 // pickles as that name. Returns a borrowed reference, kept for the life of
 // the process (one per name).
 PyObject* by_name(const char* dotted);
+// The same inside another module of the package ("tamlor_fx").
+PyObject* by_name(const char* module, const char* dotted);
+
+// The module whose name the reducers of T's class use: "tamlor" unless the
+// class's binding file names another.
+template <class T>
+inline constexpr const char* home_module = "tamlor";
 
 // The tuple (callable, args[, state]) for a value of the class named `cls`.
 PyObject* reduce_value(const char* cls, Reduced reduced);
+PyObject* reduce_value(const char* module, const char* cls, Reduced reduced);
 
 // The class name in a spec name ("builtins.Step" -> "Step").
 const char* class_name(const PyType_Spec& spec);
@@ -73,7 +81,7 @@ private:
 template <auto Fn>
 PyObject* reduce(PyObject* self, PyObject*) {
     using T = typename traits_of<Fn>::self;
-    return read<T>(self, [](const T& v) { return reduce_value(class_name(Class<T>::spec), Fn(v)); });
+    return read<T>(self, [](const T& v) { return reduce_value(home_module<T>, class_name(Class<T>::spec), Fn(v)); });
 }
 
 template <auto Fn>

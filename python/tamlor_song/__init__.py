@@ -8,6 +8,7 @@ of its own.
 from __future__ import annotations
 
 from .cli import render_file
+from .effects import Bus
 from .instrument import Instrument, Zone
 from .midifile import read_midi, write_midi
 from .sfz import load_sfz
@@ -15,4 +16,4 @@ from .soundfont import SoundFont
 from .song import Song, StepEvent, Track
 
 __all__ = ["Song", "Track", "StepEvent", "read_midi", "write_midi", "render_file", "Instrument", "Zone",
-           "SoundFont", "load_sfz"]
+           "SoundFont", "load_sfz", "Bus"]

@@ -53,6 +53,12 @@ What a song guarantees:
    back, with the schedule and the play position, so the next call renders
    what the failed one would have. Such a call started while the song
    renders (from a signal handler or another thread) is refused.
+9. Effects (`Track.effects`, buses fed by `Track.send`, `Song.effects`; see
+   `tamlor_song.effects`) run after the track's gain and pan, and on the
+   master after the master gain; their state carries from call to call, so
+   the audio still does not depend on how it is sliced, and a call that fails
+   leaves them as they were. A song without any is mixed by the one mixer,
+   exactly as before.
 
 A note shorter than one frame at its place (its start and its stop fall on
 the same frame) is silent and releases nothing.
@@ -71,6 +77,7 @@ import tamlor
 
 from . import _voices
 from .instrument import Instrument
+from .effects import Bus, Effect, Routing, all_effects, check_chain, restore, snapshot, tail_frames
 
 __all__ = ["Song", "Track", "StepEvent"]
 
@@ -255,6 +262,8 @@ class Track:
         self._release: Callable[[int], bool]
         self._channel: Optional[int] = None
         self._program: Optional[int] = None
+        self._effects: list[Effect] = []
+        self._sends: dict[str, float] = {}
         if isinstance(sampler, _voices.Player):
             # An Instrument's player: a note-on starts every zone of the key
             # and hands back the note's handle; the note's end releases the
@@ -392,6 +401,38 @@ class Track:
     @solo.setter
     def solo(self, value: bool) -> None:
         self._song._mixer.set_channel_solo(self._index, _flag(value, "solo"))
+
+    @property
+    def effects(self) -> list[Effect]:
+        """The track's effects chain (a list of `tamlor_fx` effects, stereo, at
+        the song's sample rate), run in order on the track's stereo signal after
+        its gain and pan. Edit the list in place; assigning a new list works too."""
+        return self._effects
+
+    @effects.setter
+    def effects(self, value: list[Effect]) -> None:
+        self._effects = check_chain(value, self._song.sample_rate, f"track {self._name!r} effects")
+
+    @property
+    def sends(self) -> dict[str, float]:
+        """The track's sends, bus name to linear level (a copy)."""
+        return dict(self._sends)
+
+    def send(self, bus: str, level: float) -> None:
+        """Feeds the track's signal, after its effects, to the bus named `bus`
+        (see `Song.add_bus`) at the linear `level` (0 or more; 0 stops the
+        send)."""
+        if not isinstance(bus, str):
+            raise TypeError(f"bus must be a str, not {type(bus).__name__}")
+        if bus not in self._song._buses:
+            raise ValueError(f"no bus named {bus!r} in this song")
+        x = _level(level, "level")
+        if x < 0.0:
+            raise ValueError(f"level must be 0 or more (got {x!r})")
+        if x == 0.0:
+            self._sends.pop(bus, None)
+        else:
+            self._sends[bus] = x
 
     def add_note(self, start_beat: _Real, duration_beats: _Real, note: _Whole, velocity: _Whole = 100) -> None:
         """Plays `note` (MIDI 0..127) at `velocity` (0..127) from `start_beat` for
@@ -597,6 +638,12 @@ class Song:
         # move a note-off before the play position; it is then given at once.
         self._open: dict[tuple[int, int, int], tuple[float, Callable[[int], bool], int]] = {}
         self._late: list[_Event] = []
+        # Effects: the master chain, the buses by name, and the routing that
+        # runs them (made on first use); `_road` is the current call's.
+        self._master_effects: list[Effect] = []
+        self._buses: dict[str, Bus] = {}
+        self._routing: Optional[Routing] = None
+        self._road: Optional[Routing] = None
 
     def __repr__(self) -> str:
         return (f"Song(bpm={self._tempo_bpms[0]:.1f}, sample_rate={self._rate}, tracks={len(self._tracks)}, "
@@ -769,9 +816,9 @@ class Song:
         return last + self._tail_frames()
 
     def _tail_frames(self) -> int:
-        """Frames of sound after the tracks' voices have ended (none yet: the
-        mix adds no tail of its own)."""
-        return 0
+        """Frames of sound after the tracks' voices have ended: the effects'
+        tails (reverb, echoes, lookahead)."""
+        return tail_frames(self)
 
     def _last_off_frame(self, notes: list[tuple[float, float, int, int]]) -> Optional[int]:
         """The latest note-off frame among `notes` that sound (None if none does)."""
@@ -887,11 +934,14 @@ class Song:
                 "voices": sampler._voices(),
                 "notes": list(track._notes), "patterns": list(track._patterns),
                 "channel": track._channel, "program": track._program,
+                "effects": list(track._effects), "sends": dict(track._sends),
             })
         return {
             "rate": self._rate, "tempo": (list(self._tempo_beats), list(self._tempo_bpms), list(self._tempo_seconds)),
             "mixer": self._mixer, "seq": self._seq, "frame": self._frame, "tracks": tracks,
             "open": {key: (beat, handle) for key, (beat, _, handle) in self._open.items()},
+            "effects": list(self._master_effects),
+            "buses": [(name, list(bus.effects)) for name, bus in self._buses.items()],
         }
 
     def __copy__(self) -> "Song":
@@ -922,6 +972,9 @@ class Song:
             track._notes = list(t["notes"])
             track._patterns = list(t["patterns"])
             track._channel, track._program = t["channel"], t["program"]
+            track._effects, track._sends = list(t.get("effects", [])), dict(t.get("sends", {}))
+        self._master_effects = list(state.get("effects", []))
+        self._buses = {name: Bus(name, list(effects)) for name, effects in state.get("buses", [])}
         releases: list[Callable[[int], bool]] = [track._release for track in self._tracks]
         self._open = {key: (beat, releases[key[0]], handle) for key, (beat, handle) in state["open"].items()}
         self._frame = state["frame"]
@@ -942,6 +995,36 @@ class Song:
     @master_gain.setter
     def master_gain(self, value: _Real) -> None:
         self._mixer.master_gain = _level(value, "master_gain")
+
+    @property
+    def effects(self) -> list[Effect]:
+        """The master effects chain: `tamlor_fx` effects (stereo, at the song's
+        sample rate) run in order on the whole mix after the master gain, so a
+        limiter here is the last thing the signal meets. Edit the list in place;
+        assigning a new list works too."""
+        return self._master_effects
+
+    @effects.setter
+    def effects(self, value: list[Effect]) -> None:
+        self._master_effects = check_chain(value, self._rate, "song.effects")
+
+    @property
+    def buses(self) -> dict[str, Bus]:
+        """The buses by name, in the order they were added (a copy of the mapping)."""
+        return dict(self._buses)
+
+    def add_bus(self, name: str, effects: Optional[list[Effect]] = None) -> Bus:
+        """Adds a shared effects chain named `name` (a reverb for many tracks,
+        say) and returns it. Tracks feed it with `Track.send(name, level)`; its
+        `effects` run on the sum of the sends, and the result is mixed in with
+        the tracks before the master gain."""
+        if not isinstance(name, str):
+            raise TypeError(f"name must be a str, not {type(name).__name__}")
+        if name in self._buses:
+            raise ValueError(f"there is already a bus named {name!r}")
+        bus = Bus(name, check_chain([] if effects is None else effects, self._rate, f"bus {name!r} effects"))
+        self._buses[name] = bus
+        return bus
 
     def add_track(self, name: str, instrument: _Instrument, gain: _Real = 0.8, pan: _Real = 0.0,
                   envelope: Optional["tamlor.Envelope"] = None, max_voices: Optional[_Whole] = None) -> Track:
@@ -1151,6 +1234,10 @@ class Song:
         states = self._states
         if states is None:
             raise _busy()
+        # The effects are checked before anything moves, and their states
+        # kept to put back with the samplers'.
+        road = self._road = self._effects_road()
+        effects = snapshot(road.effects()) if road is not None else None
         if total == self._cut_length and self._due >= frame + total:
             # The common case, a block like the last one with nothing starting
             # or stopping inside it: one pass over the tracks and the mix.
@@ -1163,19 +1250,22 @@ class Song:
                     any(map(_render_into, self._samplers, cuts))  # each call gives None: all run
                     for player, _, cut in self._stereo_cuts:
                         player.render_into(cut)
-                    self._mixer.mix_down_into(view, cuts)
-                    if self._stereo:
-                        self._add_stereo(view, total)
+                    if road is None:
+                        self._mixer.mix_down_into(view, cuts)
+                        if self._stereo:
+                            self._add_stereo(view, total)
+                    else:
+                        road.mix(view, cuts, total)
                     self._frame = frame + total
                 except BaseException:
-                    self._undo(states, None, frame, played)
+                    self._undo(states, None, frame, played, effects)
                     raise
             finally:
                 self._states = states
             return
         if not total:
             return
-        if not self._tracks:
+        if not self._tracks and road is None:
             view[:] = array.array("f", bytes(8 * total))
             self._frame = frame + total
             return
@@ -1194,7 +1284,7 @@ class Song:
                         n = min(_RUN, total - done)
                         self._run(view[2 * done:2 * (done + n)], n)
             except BaseException:
-                self._undo(states, saved, frame, played)
+                self._undo(states, saved, frame, played, effects)
                 raise
         finally:
             self._states = states
@@ -1207,9 +1297,11 @@ class Song:
                 self._cut_renders, self._mix_views, self._stereo_cuts)
 
     def _undo(self, states: list[object], saved: Optional[tuple[Any, ...]], frame: int,
-              played: Optional[list[bytes]] = None) -> None:
+              played: Optional[list[bytes]] = None,
+              effects: Optional[list[tuple[Effect, Effect]]] = None) -> None:
         """Puts every track's sampler, the play position and (when `saved` holds
-        it) the schedule back as they were before a render call that failed.
+        it) the schedule back as they were before a render call that failed,
+        and the effects' states from `effects` (a `snapshot`) when given.
         An interrupt (a second Ctrl+C) during the undo starts it again, so that
         it always completes; the error that stopped the render is the one
         raised."""
@@ -1217,6 +1309,8 @@ class Song:
             try:
                 any(map(_restore_state, self._samplers, states))
                 self._restore_players(played)
+                if effects is not None:
+                    restore(effects)
                 if saved is not None:
                     (_, self._events, self._next, self._horizon, self._due, self._dirty, self._fixed,
                      self._fixed_frames, self._late, self._open, self._cut_length, self._cut_views,
@@ -1225,6 +1319,16 @@ class Song:
                 return
             except BaseException:  # noqa: BLE001 - interrupted: undo again
                 continue
+
+    def _effects_road(self) -> Optional[Routing]:
+        """The effects routing, checked and ready, when the song has any effect,
+        bus or send; None when the one mixer does it all."""
+        if not (self._master_effects or self._buses or any(t._effects or t._sends for t in self._tracks)):
+            return None
+        if self._routing is None:
+            self._routing = Routing(self, _RUN)
+        self._routing.prepare()
+        return self._routing
 
     def _run(self, out: memoryview, n: int) -> None:
         """Renders n <= _RUN frames into `out` (2n floats)."""
@@ -1294,9 +1398,12 @@ class Song:
                             event[5](started[2])
                 if a < n:
                     render(view[a:n])
-        self._mixer.mix_down_into(out, self._mix_views)
-        if self._stereo:
-            self._add_stereo(out, n)
+        if self._road is None:
+            self._mixer.mix_down_into(out, self._mix_views)
+            if self._stereo:
+                self._add_stereo(out, n)
+        else:
+            self._road.mix(out, self._mix_views, n)
         self._frame = end
 
     def _compile(self, frame: int) -> None:
@@ -1409,15 +1516,20 @@ class Song:
         _save_states(self._samplers, states)
         saved = self._schedule()
         played = self._save_players()
+        effects = all_effects(self)
+        kept = snapshot(effects) if effects else None
         try:
             any(map(_panic, self._samplers))
             for _, _, player in self._stereo:
                 player.panic()
+            # Silence everywhere: the effects' tails stop too.
+            for effect in effects:
+                effect.reset()
             self._open.clear()
             self._frame = f
             self._changed()
         except BaseException:
-            self._undo(states, saved, saved[0], played)
+            self._undo(states, saved, saved[0], played, kept)
             raise
 
     def reset(self) -> None:

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <numbers>
+#include <type_traits>
 
 #include "generators/sine.hpp"
 
@@ -72,9 +73,25 @@ public:
             double phase = phase_;  // locals, so the loop keeps them in registers
             const double increment = increment_;
             const double amplitude = amplitude_;
-            for (std::size_t i = 0; i < n; ++i) {
-                out[i] = static_cast<float>(Shape::value(phase, amplitude));
-                phase = wrap(phase + increment);
+            if constexpr (std::is_same_v<Shape, SineShape>) {
+                // The phases of a chunk first (a short serial chain), then
+                // all their sines at once, which the sine kernel runs side
+                // by side. The same values as next() gives.
+                constexpr std::size_t chunk = 128;
+                double angles[chunk];
+                for (std::size_t done = 0; done < n; done += chunk) {
+                    const std::size_t k = n - done < chunk ? n - done : chunk;
+                    for (std::size_t i = 0; i < k; ++i) {
+                        angles[i] = (phase + phase) * std::numbers::pi;
+                        phase = wrap(phase + increment);
+                    }
+                    scaled_sines(angles, amplitude, out + done, k);
+                }
+            } else {
+                for (std::size_t i = 0; i < n; ++i) {
+                    out[i] = static_cast<float>(Shape::value(phase, amplitude));
+                    phase = wrap(phase + increment);
+                }
             }
             phase_ = phase;
         }

@@ -1,18 +1,19 @@
-// The 64-bit sine of an angle in 0..2pi, for the sine oscillator's per-sample
-// path: the same result as the math library's sin to within one unit in the
-// last place, at a fraction of its cost on this range, because the range
-// allows a short argument reduction.
+// The 64-bit sine of an angle in 0..2pi, for the sine oscillator: within one
+// unit in the last place of the correctly rounded value, with the same bits
+// on every machine (the platform's library promises neither), at a fraction
+// of its cost on this range, because the range allows a short argument
+// reduction.
 //
 // The angle is reduced by the nearest multiple n of pi/2 (Cody-Waite, with
-// pi/2 split into parts of 33 bits so that n x part is exact; a second and a
-// third part are used only when the first leaves too few significant bits),
-// giving a head y0 and a tail y1 in -pi/4..pi/4. Minimax polynomials for sin
-// and cos on that interval then give the result by the quadrant n mod 4.
-// Angles outside the range (and NaN) go to std::sin.
+// pi/2 split into parts of 33 bits so that n x part is exact), giving a head
+// y0 and a tail y1 in -pi/4..pi/4. Minimax polynomials for sin and cos on
+// that interval then give the result by the quadrant n mod 4. Angles outside
+// the range (and NaN) go to std::sin.
 #pragma once
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace tamlor::generators {
@@ -53,44 +54,80 @@ inline double cos_near_zero(double x, double y) {
 
 }  // namespace detail
 
-inline double sin_of_angle(double x) {
-    if (!(x >= 0.0 && x <= 7.0)) return std::sin(x);
+// a - b = hi + lo exactly, with hi the rounded difference (two-sum: valid
+// whatever the magnitudes).
+inline void exact_difference(double a, double b, double& hi, double& lo) {
+    hi = a - b;
+    const double bb = a - hi;
+    lo = (a - (hi + bb)) + (bb - b);
+}
+
+// sin(x) for x in 0..7 with no branch (sin_kernel). The reduction subtracts the nearest
+// multiple n of pi/2 in three parts of 33 bits (each product exact), keeping
+// the rounding error of every subtraction, so the reduced angle is right to
+// far below its last bit even next to a multiple of pi/2; then the quadrant
+// picks sin or cos and the sign through bit masks. Straight-line code, so a
+// loop over many angles runs them side by side (SIMD where the compiler
+// can); every step is one IEEE operation, so the bits are the same on every
+// machine and build.
+struct Reduced {
+    double y0, y1;    // the reduced angle, head and tail, in -pi/4..pi/4
+    std::uint64_t n;  // the quadrant in its two low bits
+};
+
+inline Reduced reduce_angle(double x) {
     constexpr double two_over_pi = 6.36619772367581382433e-01;
-    // pi/2 = pio2_1 + pio2_1t = pio2_1 + pio2_2 + pio2_2t = pio2_1 + pio2_2 + pio2_3 + pio2_3t.
+    // pi/2 = pio2_1 + pio2_2 + pio2_3 + pio2_3t.
     constexpr double pio2_1 = 1.57079632673412561417e+00;
-    constexpr double pio2_1t = 6.07710050650619224932e-11;
     constexpr double pio2_2 = 6.07710050630396597660e-11;
-    constexpr double pio2_2t = 2.02226624879595063154e-21;
     constexpr double pio2_3 = 2.02226624871116645580e-21;
     constexpr double pio2_3t = 8.47842766036889956997e-32;
+    constexpr double shifter = 6755399441055744.0;  // 1.5 x 2^52: adding it rounds to a whole number
 
-    const int n = static_cast<int>(x * two_over_pi + 0.5);
-    const double fn = n;
-    double r = x - fn * pio2_1;
-    double w = fn * pio2_1t;
-    double y0 = r - w;
-    const int e = detail::biased_exponent(x);
-    if (e - detail::biased_exponent(y0) > 16) {  // heavy cancellation near a multiple of pi/2
-        double t = r;
-        w = fn * pio2_2;
-        r = t - w;
-        w = fn * pio2_2t - ((t - r) - w);
-        y0 = r - w;
-        if (e - detail::biased_exponent(y0) > 49) {
-            t = r;
-            w = fn * pio2_3;
-            r = t - w;
-            w = fn * pio2_3t - ((t - r) - w);
-            y0 = r - w;
-        }
-    }
-    const double y1 = (r - y0) - w;
-    switch (n & 3) {
-        case 0: return detail::sin_near_zero(y0, y1);
-        case 1: return detail::cos_near_zero(y0, y1);
-        case 2: return -detail::sin_near_zero(y0, y1);
-        default: return -detail::cos_near_zero(y0, y1);
+    const double shifted = x * two_over_pi + shifter;
+    const double fn = shifted - shifter;
+    const double r1 = x - fn * pio2_1;  // exact
+    double r2, e2, r3, e3;
+    exact_difference(r1, fn * pio2_2, r2, e2);
+    exact_difference(r2, fn * pio2_3, r3, e3);
+    const double w = fn * pio2_3t - e3 - e2;
+    const double y0 = r3 - w;
+    return {y0, (r3 - y0) - w, std::bit_cast<std::uint64_t>(shifted)};
+}
+
+inline double sin_kernel(double x) {
+    const Reduced r = reduce_angle(x);
+    const double s = detail::sin_near_zero(r.y0, r.y1);
+    const double c = detail::cos_near_zero(r.y0, r.y1);
+    const std::uint64_t use_cos = 0 - (r.n & 1);  // all ones in quadrants 1 and 3
+    const std::uint64_t bits =
+        (std::bit_cast<std::uint64_t>(s) & ~use_cos) | (std::bit_cast<std::uint64_t>(c) & use_cos);
+    return std::bit_cast<double>(bits ^ ((r.n & 2) << 62));  // negative in quadrants 2 and 3
+}
+
+// One angle at a time: the same bits as sin_kernel, computing only the
+// polynomial its quadrant needs.
+inline double sin_of_angle(double x) {
+    if (!(x >= 0.0 && x <= 7.0)) return std::sin(x);
+    const Reduced r = reduce_angle(x);
+    switch (r.n & 3) {
+        case 0: return detail::sin_near_zero(r.y0, r.y1);
+        case 1: return detail::cos_near_zero(r.y0, r.y1);
+        case 2: return -detail::sin_near_zero(r.y0, r.y1);
+        default: return -detail::cos_near_zero(r.y0, r.y1);
     }
 }
+
+// out[i] = float(sin_of_angle(x[i]) * a) for i < n, the kernel running over
+// the whole block at once when every angle is in its range. On processors
+// with AVX2 the same operations run four at a time instead of two: the same
+// IEEE operations in the same order (no fused multiply-add), so the same
+// bits, which the engine tests check.
+void scaled_sines(const double* x, double a, float* out, std::size_t n);
+// The two roads, for tests: the portable one, and the wide one (which falls
+// back to the portable one where the processor lacks AVX2).
+void scaled_sines_portable(const double* x, double a, float* out, std::size_t n);
+void scaled_sines_wide(const double* x, double a, float* out, std::size_t n);
+bool wide_sines_available();
 
 }  // namespace tamlor::generators
