@@ -148,9 +148,19 @@ TEST(Generators, SineWithinOneUlpOfTheCorrectlyRoundedValueOnBothRoads) {
     for (int k = 1; k < 1070; ++k) xs.push_back(std::ldexp(1.0, -k));
     xs.push_back(0.0);
     xs.push_back(7.0);
+    // The reference needs a long double sine accurate to its own last place,
+    // which the GNU C library has; other C runtimes (MinGW's under Wine) stray
+    // further, so there only the two roads' agreement is checked.
+#if defined(__GLIBC__)
+    constexpr bool accurate_reference = true;
+#else
+    constexpr bool accurate_reference = false;
+#endif
     for (double x : xs) {
-        const double ref = static_cast<double>(std::sin(static_cast<long double>(x)));
-        ASSERT_LE(ulps(sin_kernel(x), ref), 1u) << x;
+        if (accurate_reference) {
+            const double ref = static_cast<double>(std::sin(static_cast<long double>(x)));
+            ASSERT_LE(ulps(sin_kernel(x), ref), 1u) << x;
+        }
         ASSERT_EQ(std::bit_cast<std::uint64_t>(sin_kernel(x)), std::bit_cast<std::uint64_t>(sin_of_angle(x))) << x;
     }
     std::vector<float> portable(xs.size()), wide(xs.size());
