@@ -145,6 +145,11 @@ struct Glide {
     explicit Glide(double v) : value(v), target(v), start(v) {}
 
     bool moving() const { return done < length; }
+    // Whether where it is, where it set out from and where it goes all lie in
+    // lo..hi (false for NaN): a restored state is checked this way.
+    bool within(double lo, double hi) const {
+        return value >= lo && value <= hi && start >= lo && start <= hi && target >= lo && target <= hi;
+    }
     // Starts a glide from the current value to `t` over `frames` frames.
     void to(double t, std::uint32_t frames) {
         if (frames == 0 || t == value) {
