@@ -1,17 +1,13 @@
 // The module: multi-phase initialisation with one execution slot that adds
 // the 26 classes in registry order and lists them in __all__.
 #include "kit/kit.hpp"
+#include "kit/module.hpp"
 #include "registry.hpp"
 
 namespace tamlor::py {
 namespace {
 
-struct Entry {
-    const char* name;
-    PyTypeObject* (*type)();
-};
-
-const Entry registry[] = {
+const kit::ModuleClass registry[] = {
     {"AudioFormat", types::audio_format},
     {"AudioBuffer", types::audio_buffer},
     {"MidiChannel", types::midi_channel},
@@ -40,38 +36,7 @@ const Entry registry[] = {
     {"MidiInput", types::midi_input},
 };
 
-// The module's __all__ list, created on first use.
-PyObject* all_list(PyObject* module) {
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
-    if (all) return all;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-    PyErr_Clear();
-    all = PyList_New(0);
-    if (all && PyObject_SetAttrString(module, "__all__", all) < 0) Py_CLEAR(all);
-    return all;
-}
-
-int exec_module(PyObject* module) {
-    if (!PyModule_Check(module)) {
-        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyModule'",
-                     kit::type_name(module).c_str());
-        return -1;
-    }
-    kit::Ref all(all_list(module));
-    if (!all) return -1;
-    for (const Entry& entry : registry) {
-        PyTypeObject* type = entry.type();
-        if (!type) return -1;
-        kit::Ref name(PyUnicode_FromString(entry.name));
-        if (!name) return -1;
-        if (PyList_Append(all.get(), name.get()) < 0) {
-            PyErr_SetString(PyExc_SystemError, "could not append __name__ to __all__");
-            return -1;
-        }
-        if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) < 0) return -1;
-    }
-    return 0;
-}
+int exec_module(PyObject* module) { return kit::add_classes(module, registry); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},

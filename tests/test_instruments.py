@@ -120,15 +120,21 @@ def test_a_stereo_zone_plays_left_on_the_left_and_pan_turns_a_side_down():
 RAMP = np.arange(10, dtype=np.float32) / 16  # frame i holds i/16: positions show in the output
 
 
-def played(zone: Zone, frames: int, release_at: int | None = None) -> list[float]:
+def levels(zone: Zone, frames: int, release_at: int | None = None) -> list[float]:
+    """The left output of one note at 10 Hz, frame by frame, released at `release_at`."""
     p = one(zone, rate=10)
     h = p.note_on(60, 127)
     out = []
     for i in range(frames):
         if i == release_at:
             p.note_off(h)
-        out.append(float(render(p, 1)[0, 0]) * 16)
-    return [round(x, 4) for x in out]
+        out.append(float(render(p, 1)[0, 0]))
+    return out
+
+
+def played(zone: Zone, frames: int, release_at: int | None = None) -> list[float]:
+    """The read positions of a RAMP zone: the output times 16."""
+    return [round(x * 16, 4) for x in levels(zone, frames, release_at)]
 
 
 def test_start_and_end_offsets_bound_what_plays():
@@ -154,17 +160,6 @@ def test_loop_modes(loop, release_at, expected):
 
 
 # -- envelopes ---------------------------------------------------------------
-
-def levels(zone: Zone, frames: int, release_at: int | None = None) -> list[float]:
-    p = one(zone, rate=10)
-    h = p.note_on(60, 127)
-    out = []
-    for i in range(frames):
-        if i == release_at:
-            p.note_off(h)
-        out.append(float(render(p, 1)[0, 0]))
-    return out
-
 
 def flat(**envelope: float | str) -> Zone:
     return Zone(np.ones(1000, np.float32), sample_rate=10, pan=-1.0, **envelope)  # type: ignore[arg-type]

@@ -184,6 +184,30 @@ def test_a_song_that_loops_forever_shows_its_first_minutes():
     assert long["x"] + long["width"] == pytest.approx(right, abs=0.01)
 
 
+def test_a_looping_pattern_gives_the_roll_the_notes_a_bounded_copy_plays():
+    # The roll walks a pattern that never stops up to its right edge; within
+    # that edge it must find the same steps, lengths and order as a copy of
+    # the pattern given an end beat.
+    from tamlor_song.pianoroll import track_notes
+    pattern = tamlor.Pattern(5)
+    pattern.set_step(0, tamlor.Step(36, 100, duration_ticks=2))
+    pattern.set_step(3, tamlor.Step(41, 90))
+    song = tamlor_song.Song(sample_rate=RATE)
+    forever = song.add_track("Forever", sampler())
+    forever.add_pattern(pattern, 0.75, start_beat=1.25)
+    forever.add_note(2.0, 1.0, 60)
+    bounded = song.add_track("Bounded", sampler())
+    bounded.add_pattern(pattern, 0.75, start_beat=1.25, end_beat=11.0)
+    bounded.add_note(2.0, 1.0, 60)
+    want = [n for n in bounded.notes() if n[0] < 11.0]
+    assert len(want) == 6
+    assert sorted(track_notes(forever, 11.0)) == sorted(want)
+    # A pattern with an end of its own stops there even inside the edge.
+    forever.add_pattern(pattern, 0.5, end_beat=2.0)
+    early = sorted(n for n in track_notes(forever, 11.0) if n[0] < 2.0)
+    assert early == [(0.0, 1.0, 36, 100), (1.25, 1.5, 36, 100), (1.5, 0.5, 41, 90)]
+
+
 def test_beat_at_seconds_inverts_the_tempo_map():
     song = tamlor_song.Song(bpm=90.0, sample_rate=RATE)
     song.set_tempo(4.0, 180.0)

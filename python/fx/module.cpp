@@ -2,16 +2,12 @@
 // adds the effect classes in registry order and lists them in __all__.
 #include "fx/registry.hpp"
 #include "kit/kit.hpp"
+#include "kit/module.hpp"
 
 namespace tamlor::py {
 namespace {
 
-struct Entry {
-    const char* name;
-    PyTypeObject* (*type)();
-};
-
-const Entry registry[] = {
+const kit::ModuleClass registry[] = {
     {"Filter", fx_types::filter},
     {"Delay", fx_types::delay},
     {"Reverb", fx_types::reverb},
@@ -21,17 +17,7 @@ const Entry registry[] = {
 
 int exec_module(PyObject* module) {
     if (PyModule_AddFunctions(module, fx_types::functions()) < 0) return -1;
-    kit::Ref all(PyList_New(0));
-    if (!all) return -1;
-    for (const Entry& entry : registry) {
-        PyTypeObject* type = entry.type();
-        if (!type) return -1;
-        kit::Ref name(PyUnicode_FromString(entry.name));
-        if (!name) return -1;
-        if (PyList_Append(all.get(), name.get()) < 0) return -1;
-        if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) < 0) return -1;
-    }
-    return PyObject_SetAttrString(module, "__all__", all.get());
+    return kit::add_classes(module, registry);
 }
 
 PyModuleDef_Slot slots[] = {

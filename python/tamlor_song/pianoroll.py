@@ -303,14 +303,9 @@ def track_notes(track: Track, until: float) -> list[tuple[float, float, int, int
             stop = by_until if stop is None else min(stop, by_until)
         if stop is None:
             raise ValueError(f"track {track.name!r} loops forever: give the roll an end")
-        for k in range(stop):
-            found = p.steps.get(k % p.length)
-            if found is None:
+        for _, on, (n, velocity, ticks) in p.played_steps(stop):
+            if on >= until:
                 continue
-            on = p.start + k * p.step
-            if on >= until or (p.end is not None and not on < p.end):
-                continue
-            n, velocity, ticks = found
             notes.append((on, ticks * p.step, n, velocity))
     return notes
 

@@ -71,7 +71,7 @@ import math
 import operator
 import os
 from bisect import bisect_left, bisect_right
-from typing import Any, Callable, Iterable, Optional, Sequence, SupportsFloat, SupportsIndex, TypeAlias, Union, cast
+from typing import Any, Callable, Iterable, Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, TypeAlias, Union, cast
 
 import tamlor
 
@@ -218,6 +218,18 @@ class _Pattern:
             bound = by_end if bound is None else min(bound, by_end)
         return bound
 
+    def played_steps(self, stop: int) -> Iterator[tuple[int, float, tuple[int, int, int]]]:
+        """The steps numbered below `stop` that play, in order, as (step number,
+        start beat, (note, velocity, duration in steps))."""
+        for k in range(stop):
+            found = self.steps.get(k % self.length)
+            if found is None:
+                continue
+            on = self.start + k * self.step
+            if self.end is not None and not on < self.end:
+                continue
+            yield k, on, found
+
     def last_beat(self) -> Optional[float]:
         """The beat where its last note stops, or None when it loops forever."""
         stop = self.stop_step()
@@ -355,13 +367,7 @@ class Track:
             stop = p.stop_step()
             if stop is None:
                 raise ValueError(f"track {self._name!r} has a pattern that loops forever (give it an end_beat)")
-            for k in range(stop):
-                found = p.steps.get(k % p.length)
-                if found is None:
-                    continue
-                on = p.start + k * p.step
-                if p.end is not None and not on < p.end:
-                    continue
+            for k, on, found in p.played_steps(stop):
                 entries.append((p.seq, k, on, found[2] * p.step, found[0], found[1]))
         entries.sort(key=lambda e: (e[2], e[0], e[1]))
         return [(b, d, n, v) for _, _, b, d, n, v in entries]

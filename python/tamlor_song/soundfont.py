@@ -31,13 +31,12 @@ of the bank plays from it, so a bank needs about its own size in memory.
 """
 from __future__ import annotations
 
-import operator
 import os
 import struct
 from typing import Any, Optional, Union
 
 from . import _voices
-from .instrument import Instrument, _LoopMode, Zone
+from .instrument import Instrument, _LoopMode, Zone, _whole
 
 __all__ = ["SoundFont"]
 
@@ -264,7 +263,7 @@ class SoundFont:
         """The preset `program` (0-127) of `bank` (128 holds the General MIDI
         drum kits) as an `Instrument`. ValueError when the bank has no such
         preset. The same instrument is handed out again for the same preset."""
-        key = (_index(bank, "bank", 0, 65535), _index(program, "program", 0, 127))
+        key = (_whole(bank, "bank", 0, 65535), _whole(program, "program", 0, 127))
         found = self._instruments.get(key)
         if found is None:
             for i, (b, p, _name_) in enumerate(self._presets):
@@ -397,16 +396,3 @@ def _sustain(cb: int) -> float:
 def _time(tc: int) -> float:
     """A stage time in seconds from timecents, held to 100 seconds at most."""
     return min(100.0, _timecents(tc))
-
-
-def _index(value: Any, name: str, low: int, high: int) -> int:
-    if isinstance(value, bool):
-        raise TypeError(f"{name} must be an integer, not bool")
-    try:
-        n = operator.index(value)
-    except TypeError:
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
-    if not low <= n <= high:
-        raise ValueError(f"{name} must be {low} to {high} (got {n})")
-    return n
-

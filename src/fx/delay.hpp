@@ -50,9 +50,7 @@ public:
         mix_.visit(a);
         a(line_);
         a.index(write_, size_);
-        if (!(delay_.value >= 1.0 && delay_.value <= max_frames_ && delay_.target >= 1.0 &&
-              delay_.target <= max_frames_ && delay_.start >= 1.0 && delay_.start <= max_frames_))
-            a.fail();
+        if (!delay_.within(1.0, max_frames_)) a.fail();
     }
 
 private:

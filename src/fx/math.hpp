@@ -13,6 +13,24 @@
 
 namespace tamlor::fx {
 
+// The last Horner steps of the Taylor series of e^t, from the t^10 term
+// down to the constant: `p` holds the sum of the higher terms' coefficients
+// so far. Both exponentials below end with these same steps.
+inline double exp_series_tail(double p, double t) {
+    p = p * t + 1.0 / 3628800.0;
+    p = p * t + 1.0 / 362880.0;
+    p = p * t + 1.0 / 40320.0;
+    p = p * t + 1.0 / 5040.0;
+    p = p * t + 1.0 / 720.0;
+    p = p * t + 1.0 / 120.0;
+    p = p * t + 1.0 / 24.0;
+    p = p * t + 1.0 / 6.0;
+    p = p * t + 0.5;
+    p = p * t + 1.0;
+    p = p * t + 1.0;
+    return p;
+}
+
 // 2^x, relative error below 1e-15 on -1022..1023; 0 below, +inf above.
 inline double exp2_det(double x) {
     if (!(x > -1022.0)) return x != x ? x : 0.0;
@@ -25,17 +43,7 @@ inline double exp2_det(double x) {
     double p = 1.0 / 6227020800.0;
     p = p * t + 1.0 / 479001600.0;
     p = p * t + 1.0 / 39916800.0;
-    p = p * t + 1.0 / 3628800.0;
-    p = p * t + 1.0 / 362880.0;
-    p = p * t + 1.0 / 40320.0;
-    p = p * t + 1.0 / 5040.0;
-    p = p * t + 1.0 / 720.0;
-    p = p * t + 1.0 / 120.0;
-    p = p * t + 1.0 / 24.0;
-    p = p * t + 1.0 / 6.0;
-    p = p * t + 0.5;
-    p = p * t + 1.0;
-    p = p * t + 1.0;
+    p = exp_series_tail(p, t);
     // Times 2^n, through at most two exact powers of two.
     const auto k = static_cast<std::int64_t>(n);
     if (k > 1023) return p * 2.0 * std::bit_cast<double>(static_cast<std::uint64_t>(k - 1 + 1023) << 52);
@@ -95,17 +103,7 @@ inline double quick_exp2(double x) {
     const double n = shifted - shifter;
     const double t = (x - n) * std::numbers::ln2;  // |t| <= 0.3466
     double p = 1.0 / 39916800.0;
-    p = p * t + 1.0 / 3628800.0;
-    p = p * t + 1.0 / 362880.0;
-    p = p * t + 1.0 / 40320.0;
-    p = p * t + 1.0 / 5040.0;
-    p = p * t + 1.0 / 720.0;
-    p = p * t + 1.0 / 120.0;
-    p = p * t + 1.0 / 24.0;
-    p = p * t + 1.0 / 6.0;
-    p = p * t + 0.5;
-    p = p * t + 1.0;
-    p = p * t + 1.0;
+    p = exp_series_tail(p, t);
     // The low bits of `shifted` hold n + 2^51.
     const auto k = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(shifted) & 0x000fffffffffffffULL) -
                    (std::int64_t{1} << 51);
@@ -147,6 +145,11 @@ struct Glide {
     explicit Glide(double v) : value(v), target(v), start(v) {}
 
     bool moving() const { return done < length; }
+    // Whether where it is, where it set out from and where it goes all lie in
+    // lo..hi (false for NaN): a restored state is checked this way.
+    bool within(double lo, double hi) const {
+        return value >= lo && value <= hi && start >= lo && start <= hi && target >= lo && target <= hi;
+    }
     // Starts a glide from the current value to `t` over `frames` frames.
     void to(double t, std::uint32_t frames) {
         if (frames == 0 || t == value) {

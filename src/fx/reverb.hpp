@@ -54,9 +54,7 @@ public:
         width_.visit(a);
         mix_.visit(a);
         predelay_.visit(a);
-        if (!(predelay_.value >= 0.0 && predelay_.value <= pre_max_ && predelay_.start >= 0.0 &&
-              predelay_.start <= pre_max_ && predelay_.target >= 0.0 && predelay_.target <= pre_max_))
-            a.fail();
+        if (!predelay_.within(0.0, pre_max_)) a.fail();
         a(pre_line_);
         a.index(pre_write_, pre_size_);
         a(line_);

@@ -66,6 +66,17 @@ TEST(FxMath, GlideMovesInEqualStepsAndLandsExactly) {
     EXPECT_EQ(g.step(), 2.0);
 }
 
+TEST(FxMath, GlideIsWithinBoundsOnlyWhenAllThreePointsAre) {
+    Glide g(2.0);
+    g.to(6.0, 4);
+    g.step();
+    EXPECT_TRUE(g.within(2.0, 6.0));
+    EXPECT_FALSE(g.within(2.5, 6.0));  // where it set out from lies below
+    EXPECT_FALSE(g.within(2.0, 5.5));  // where it goes lies above
+    g.value = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(g.within(-1e300, 1e300));
+}
+
 TEST(FxDelay, WholeFrameTimeAtFourHertz) {
     // Two frames at 4 Hz: half a second.
     Delay d(0.5, 0.5, 1.0, 4, 1, 1.0, false);
