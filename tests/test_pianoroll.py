@@ -16,6 +16,8 @@ import tamlor
 import tamlor_song
 from tamlor_song.pianoroll import beat_at_seconds, pitch_name
 
+from conftest import check_failing_writes
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SVG = "{http://www.w3.org/2000/svg}"
 RATE = 8000
@@ -239,6 +241,18 @@ def test_the_roll_is_written_to_a_path(sketch, tmp_path):
     root = parse(svg)
     assert (root.get("width"), root.get("height")) == ("640", "500")
     assert song.piano_roll(str(path)) == path.read_text(encoding="utf-8")
+
+
+def test_a_failing_roll_write_leaves_the_file_and_its_link_and_nothing_else(tmp_path):
+    # A file size limit makes the write fail part way: what was there stays.
+    check_failing_writes(tmp_path, ".svg", """
+        song = tamlor_song.Song()
+        song.add_track("lead", tamlor.SampleMap()).add_notes([(i / 4, 0.25, 40 + i % 40, 100) for i in range(2000)])
+        little = tamlor_song.Song()
+        little.add_track("lead", tamlor.SampleMap()).add_note(0, 1, 60)
+        small = little.piano_roll
+        writes = [song.piano_roll]
+    """, 20_000)
 
 
 @pytest.mark.parametrize("kwargs, error", [

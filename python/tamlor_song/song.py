@@ -666,17 +666,19 @@ class Song:
         the whole song, or beat 0 to `end_beat`; a song that loops forever is
         drawn for its first `loop_preview_seconds`. `width` (200 to 20,000) and
         `height` (up to 20,000, with room for the legend and a pixel a pitch)
-        are in pixels; the height follows from the range of pitches when None. Returns the SVG text, and also writes it to `path` when
-        given. A roll of more than a million notes raises ValueError before
-        anything is drawn or written."""
+        are in pixels; the height follows from the range of pitches when None.
+        Returns the SVG text, and also writes it to `path` when given (replaced
+        only once the whole roll is written). A roll of more than a million
+        notes raises ValueError before anything is drawn or written."""
         from .pianoroll import song_roll
 
         if path is not None and not isinstance(path, (str, os.PathLike)):
             raise TypeError(f"path must be a str or a path object, not {type(path).__name__}")
         svg = song_roll(self, width, height, end_beat)
         if path is not None:
-            with open(path, "w", encoding="utf-8") as f:
-                f.write(svg)
+            # Through the one safe writer: a failed write leaves what was there.
+            from ._smf import save
+            save(path, svg.encode("utf-8"))
         return svg
 
     def _repr_html_(self) -> str:
