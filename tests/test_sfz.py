@@ -185,3 +185,33 @@ def test_flac_needs_soundfile_or_names_it(tmp_path):
     soundfile.write(str(tmp_path / "a.flac"), np.full((100, 2), 0.5, np.float32), 22050)
     (z,) = quiet(path).zones
     assert (z.sample.channels, z.sample_rate, len(z.sample)) == (2, 22050, 100)
+
+
+def test_damaged_libraries_load_or_fail_with_value_error(tmp_path):
+    # Seeded damage to a small library (bytes changed, cut, or all random):
+    # each loads or gives ValueError, never anything else.
+    import random
+    rng = random.Random(5)
+    banks.write_wav(str(tmp_path / "a.wav"), flat())
+    base = (b"<control> default_path=./\n#define $LO 40\n<global> volume=-3 <group> lokey=$LO hikey=c5\n"
+            b"<region> sample=a.wav pitch_keycenter=60 loop_mode=one_shot ampeg_release=0.2 // note\n")
+    loaded = 0
+    for i in range(400):
+        data = bytearray(base)
+        for _ in range(rng.randrange(1, 12)):
+            data[rng.randrange(len(data))] = rng.randrange(256)
+        if i % 4 == 0:
+            del data[rng.randrange(len(data)):]
+        if i % 7 == 0:
+            data = bytearray(rng.randbytes(rng.randrange(1, 300)))
+        path = tmp_path / "lib.sfz"
+        path.write_bytes(bytes(data))
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                load_sfz(str(path))
+        except ValueError:
+            pass
+        else:
+            loaded += 1
+    assert 0 < loaded < 400
